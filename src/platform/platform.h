@@ -1,0 +1,92 @@
+// The narrow layer between the tool and the operating system: files, file
+// dialogs, the message box, the console and fatal runtime errors. One
+// implementation per operating system sits behind these declarations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace platform {
+
+// ---- Files ---------------------------------------------------------------
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+
+// Every file is opened for reading and writing. Read sharing lets other
+// openers read while we hold it; None lets nobody else in.
+enum class Share { None, Read };
+enum class Disposition { OpenExisting, CreateAlways };
+
+// Failure returns kInvalidFile; LastError() then gives the reason.
+FileHandle OpenFile(const char* path, Share share, Disposition disposition);
+
+// Reads up to count bytes; at or past the end of the file it succeeds with
+// fewer bytes (or none) and leaves the rest of the buffer untouched.
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done);
+// Writes all bytes or fails; *done says how many went out before a failure.
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done);
+// Positioned transfers that leave the file position alone.
+bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count,
+                std::uint32_t* done);
+bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer,
+                 std::uint32_t count, std::uint32_t* done);
+bool SeekFile(FileHandle file, std::uint64_t position);        // from the start
+bool SkipInFile(FileHandle file, std::int64_t distance);        // from the current position
+bool GetFileSize(FileHandle file, std::uint64_t* size);
+bool CloseFile(FileHandle file);
+
+// The operating system's code for the last failed call of this layer.
+std::uint32_t LastError();
+
+// ---- Dialogs and message box --------------------------------------------
+
+inline constexpr std::uint32_t kOfnOverwritePrompt = 0x00002;
+inline constexpr std::uint32_t kOfnHideReadOnly = 0x00004;
+inline constexpr std::uint32_t kOfnFileMustExist = 0x01000;
+inline constexpr std::uint32_t kOfnExplorer = 0x80000;
+
+struct FileDialog {
+    const char* Title;
+    const char* FilterText;     // one filter entry: its description...
+    const char* FilterPattern;  // ...and its pattern
+    const char* DefaultExt;     // nullptr: none
+    std::uint32_t Flags;
+    char* FileBuffer;           // proposed name on entry, chosen full path on success
+    std::uint32_t FileBufferSize;
+};
+
+// Nonzero (true) leaves the chosen full path in FileBuffer; false means
+// cancelled or failed and leaves the buffer as it was.
+bool GetOpenFileName(FileDialog& dialog);
+bool GetSaveFileName(FileDialog& dialog);
+
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// A Yes/No/Cancel question; returns kIdYes, kIdNo or kIdCancel.
+int MessageBoxYesNoCancel(const char* text, const char* caption);
+
+// ---- Process, console, fatal errors --------------------------------------
+
+// Locale, signal dispositions and fault reporting; call first in main.
+void InitProcess();
+
+// One output statement: the bytes go out at once. A failed write ends the
+// run with runtime error 101.
+void ConsoleWrite(std::string_view bytes);
+// Like ConsoleWrite, for text holding the code page 437 frame bytes of the
+// banner; where the console expects UTF-8 they become box-drawing characters.
+void ConsoleWriteFrame(std::string_view cp437);
+
+// Ends the run with "Runtime error n at 0x...", a call trace and exit code n.
+[[noreturn]] void RuntimeError(int code, const void* address);
+
+// Memory whose size comes from input: 204 at 2^31 bytes or more, 203 when
+// the system has none left. Never returns null.
+void* AllocateMemory(std::uint32_t size);
+void ReleaseMemory(void* memory);
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+// Dialogs and the message box at a terminal or from a script: prompts go to
+// standard error, answers come from standard input, one line each.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/dialog_rules.h"
+
+namespace platform {
+namespace {
+
+void Prompt(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+// One answer line without its line end; false at the end of input. At a
+// terminal Ctrl-D ends only this answer, so the next prompt reads again.
+bool ReadAnswer(std::string* line) {
+    line->clear();
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+    if (c == EOF && (line->empty() || std::ferror(stdin))) {
+        if (isatty(STDIN_FILENO)) std::clearerr(stdin);
+        return false;
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+PathKind ProbePath(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return PathKind::Missing;
+    if (S_ISREG(st.st_mode)) return PathKind::Regular;
+    if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+    return PathKind::Other;
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) == nullptr) return "/";
+    return buffer;
+}
+
+bool RunFileDialog(FileDialog& dialog, bool save) {
+    DialogQuery query{};
+    query.Save = save;
+    query.MustExist = (dialog.Flags & kOfnFileMustExist) != 0;
+    query.OverwritePrompt = (dialog.Flags & kOfnOverwritePrompt) != 0;
+    query.DefaultExt = dialog.DefaultExt;
+    query.Proposed = std::string(dialog.FileBuffer, strnlen(dialog.FileBuffer, dialog.FileBufferSize));
+    query.Cwd = CurrentDirectory();
+    const char* home = std::getenv("HOME");
+    query.Home = home != nullptr ? home : "";
+    query.BufferSize = dialog.FileBufferSize;
+
+    const std::string heading = std::string(dialog.Title) + " (" + dialog.FilterText + ": " +
+                                dialog.FilterPattern + ")\n";
+    const std::string ask =
+        query.Proposed.empty() ? std::string("File name: ") : "File name [" + query.Proposed + "]: ";
+    Prompt(heading);
+    for (;;) {
+        Prompt(ask);
+        std::string line;
+        if (!ReadAnswer(&line)) return false;
+        const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
+        switch (outcome.Step) {
+            case DialogStep::Cancel:
+                return false;
+            case DialogStep::AskAgain:
+                Prompt(outcome.Note + "\n");
+                continue;
+            case DialogStep::ConfirmReplace: {
+                Prompt(outcome.Path + " already exists. Replace it? [y/N]: ");
+                std::string answer;
+                if (!ReadAnswer(&answer)) return false;
+                if (!IsYes(answer)) continue;
+                break;
+            }
+            case DialogStep::Accept:
+                break;
+        }
+        std::memcpy(dialog.FileBuffer, outcome.Path.c_str(), outcome.Path.size() + 1);
+        return true;
+    }
+}
+
+}  // namespace
+
+bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
+bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
+
+int MessageBoxYesNoCancel(const char* text, const char* caption) {
+    Prompt(std::string("\n") + caption + "\n" + text + "\n");
+    for (;;) {
+        Prompt("[Y]es, [N]o, [C]ancel (default Yes): ");
+        std::string line;
+        if (!ReadAnswer(&line)) return kIdCancel;  // as when the box is closed
+        const int answer = JudgeMessageBoxAnswer(line);
+        if (answer != 0) return answer;
+        Prompt("Please answer y, n or c.\n");
+    }
+}
+
+}  // namespace platform

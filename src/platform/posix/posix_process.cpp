@@ -1,0 +1,205 @@
+// Console output, memory and fatal runtime errors on POSIX.
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+bool g_utf8Console = false;
+constexpr int kMaxFrames = 64;
+constexpr int kTerminalFrames = 9;
+alignas(16) unsigned char g_altStack[64 * 1024];
+
+// Raw write that reports failure instead of raising anything.
+bool WriteAll(int fd, const char* bytes, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = write(fd, bytes, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Load-relative, so the same fault shows the same address in every run and
+// can be looked up with addr2line.
+std::uint32_t RelativeAddress(const void* address) {
+    Dl_info info{};
+    auto value = reinterpret_cast<std::uintptr_t>(address);
+    if (dladdr(address, &info) != 0 && info.dli_fbase != nullptr)
+        value -= reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+    return static_cast<std::uint32_t>(value);
+}
+
+// Formats without allocating: this also runs inside signal handlers.
+char* PutHex8(char* out, std::uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
+    return out;
+}
+
+char* PutDecimal(char* out, unsigned value) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+char* PutText(char* out, const char* text) {
+    while (*text != '\0') *out++ = *text++;
+    return out;
+}
+
+[[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
+    char text[64 + kMaxFrames * 16];
+    char* out = PutText(text, "Runtime error ");
+    out = PutDecimal(out, static_cast<unsigned>(code));
+    out = PutText(out, " at 0x");
+    out = PutHex8(out, RelativeAddress(address));
+    out = PutText(out, "\r\n");
+    const int limit = isatty(STDOUT_FILENO) ? kTerminalFrames : kMaxFrames;
+    for (int i = 0; i < frameCount && i < limit; ++i) {
+        out = PutText(out, "  0x");
+        out = PutHex8(out, RelativeAddress(frames[i]));
+        out = PutText(out, "\r\n");
+    }
+    out = PutText(out, "\r\n");
+    WriteAll(STDOUT_FILENO, text, static_cast<std::size_t>(out - text));
+    _exit(code);
+}
+
+// The trace starts behind the failing address: the frames of the reporting
+// code (and a signal trampoline) are dropped.
+[[noreturn]] void ReportWithTrace(int code, const void* address, int fallbackFirst) {
+    void* frames[kMaxFrames];
+    const int count = backtrace(frames, kMaxFrames);
+    int first = fallbackFirst < count ? fallbackFirst : count;
+    for (int i = 0; i < count; ++i) {
+        if (frames[i] == address) {
+            first = i + 1;
+            break;
+        }
+    }
+    Report(code, address, frames + first, count - first);
+}
+
+bool IsStackOverflow(const siginfo_t* info, const ucontext_t* context) {
+#if defined(__x86_64__)
+    const auto sp = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+#elif defined(__aarch64__)
+    const auto sp = static_cast<std::uintptr_t>(context->uc_mcontext.sp);
+#else
+    const std::uintptr_t sp = 0;
+#endif
+    const auto fault = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    // A guard-page hit lies at or just below the stack pointer.
+    return sp != 0 && fault <= sp + 4096 && fault + 256 * 1024 >= sp;
+}
+
+const void* FaultingInstruction(const siginfo_t* info, const ucontext_t* context) {
+#if defined(__x86_64__)
+    (void)info;
+    return reinterpret_cast<const void*>(context->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    (void)info;
+    return reinterpret_cast<const void*>(context->uc_mcontext.pc);
+#else
+    (void)context;
+    return info->si_addr;
+#endif
+}
+
+void OnFault(int signal, siginfo_t* info, void* rawContext) {
+    const auto* context = static_cast<const ucontext_t*>(rawContext);
+    int code = 217;
+    if (signal == SIGFPE) code = 200;
+    if (signal == SIGSEGV || signal == SIGBUS) code = IsStackOverflow(info, context) ? 202 : 216;
+    const void* pc = FaultingInstruction(info, context);
+
+    ReportWithTrace(code, pc, 0);
+}
+
+}  // namespace
+
+void InitProcess() {
+    std::setlocale(LC_CTYPE, "");
+    const char* codeset = nl_langinfo(CODESET);
+    g_utf8Console = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+
+    // A closed pipe and a file-size limit become failed writes that the tool
+    // reports, instead of signals that kill it.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+
+    // backtrace() loads its unwinder lazily; do it now, not inside a handler.
+    void* warmUp[1];
+    backtrace(warmUp, 1);
+
+    stack_t alt{};
+    alt.ss_sp = g_altStack;
+    alt.ss_size = sizeof g_altStack;
+    sigaltstack(&alt, nullptr);
+    struct sigaction action {};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGFPE, SIGSEGV, SIGBUS, SIGILL}) sigaction(s, &action, nullptr);
+}
+
+void ConsoleWrite(std::string_view bytes) {
+    if (!WriteAll(STDOUT_FILENO, bytes.data(), bytes.size()))
+        RuntimeError(101, __builtin_return_address(0));
+}
+
+void ConsoleWriteFrame(std::string_view cp437) {
+    if (!g_utf8Console) {
+        ConsoleWrite(cp437);
+        return;
+    }
+    std::string text;
+    for (char c : cp437) {
+        switch (static_cast<unsigned char>(c)) {
+            case 201: text += "\u2554"; break;
+            case 205: text += "\u2550"; break;
+            case 187: text += "\u2557"; break;
+            case 186: text += "\u2551"; break;
+            case 200: text += "\u255A"; break;
+            case 188: text += "\u255D"; break;
+            default: text += c; break;
+        }
+    }
+    ConsoleWrite(text);
+}
+
+void RuntimeError(int code, const void* address) { ReportWithTrace(code, address, 1); }
+
+void* AllocateMemory(std::uint32_t size) {
+    if (size >= 0x80000000u) RuntimeError(204, __builtin_return_address(0));
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr) RuntimeError(203, __builtin_return_address(0));
+    return memory;
+}
+
+void ReleaseMemory(void* memory) { std::free(memory); }
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+// The first failed read, write or positioning while map data moves. Later
+// moves are not attempted; the step's line ends with this failure.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/console_text.h"
+#include "platform/platform.h"
+
+struct MoveFailure {
+    bool Failed;
+    std::uint32_t Code;
+    const char* Action;  // "reading" or "writing"
+    const char* Path;
+};
+
+// Keeps the first failure only; returns ok.
+inline bool NoteMove(MoveFailure& failure, bool ok, const char* action, const char* path) {
+    if (!ok && !failure.Failed) failure = {true, platform::LastError(), action, path};
+    return ok;
+}
+
+// Completes the step's progress line.
+inline void FinishMoveLine(const MoveFailure& failure) {
+    if (failure.Failed)
+        console::PrintErrorLine(failure.Code, failure.Action, failure.Path);
+    else
+        console::PrintLine("Done!");
+}

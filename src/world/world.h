@@ -1,0 +1,58 @@
+// The world file: a 144-byte header, a table of Width x Height record
+// positions at 144, one 47-byte record per cell, and the SmallMap block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+inline constexpr std::uint32_t kWldHeaderSize = 144;
+inline constexpr std::uint64_t kOffsetTableStart = 144;
+inline constexpr std::uint32_t kLmRecordSize = 47;
+inline constexpr int kLandTypeByte = 8;
+inline constexpr int kLandHeightByte = 9;
+inline constexpr int kLargeMapByte = 22;  // block row k is the 5 bytes at 22 + 5k
+inline constexpr std::uint32_t kLargeMapScale = 5;
+inline constexpr std::uint8_t kLandTypeLimit = 3;  // imported values from here on become 0
+
+struct WldHeader {
+    std::uint8_t Raw[kWldHeaderSize];  // as read; bytes 32-143 are carried, never shown
+    std::uint32_t OffsetSize;
+    std::uint32_t Width;
+    std::uint32_t Height;
+    std::uint32_t NullValue;
+    std::uint32_t Data1Offset;
+    std::uint32_t Unknown1;
+    std::uint32_t Unknown2;
+    std::uint32_t SmallMapOffset;
+};
+
+// Fills the fields from Raw.
+void DecodeWldHeader(WldHeader& header);
+
+// End of the cell offset table, in 64-bit arithmetic.
+inline std::uint64_t OffsetTableEnd(const WldHeader& header) {
+    return kOffsetTableStart + std::uint64_t{4} * header.Width * header.Height;
+}
+
+inline bool RecordLiesInside(std::uint32_t position, std::uint64_t tableEnd, std::uint64_t fileSize) {
+    return position >= tableEnd && std::uint64_t{position} + kLmRecordSize <= fileSize;
+}
+
+// Lines refusing a world outside the limits; empty when the check passes.
+std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize);
+std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position,
+                             std::uint64_t tableEnd, std::uint64_t fileSize);
+
+struct AppState;
+
+// One read of 144 bytes at the start; prints the error line on failure.
+bool ReadWldHeader(AppState& state);
+void ShowWldHeader(const WldHeader& header);
+// Refuses, with one line, a world whose table, SmallMap block or records
+// do not lie inside the file. Reads the table in pieces.
+bool CheckWorldLimits(AppState& state);
+
+// The one pass over every cell record that moves the staged layers.
+void RunLmPass(AppState& state);

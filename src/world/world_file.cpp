@@ -1,0 +1,106 @@
+#include <vector>
+
+#include "driver/state.h"
+#include "platform/console_text.h"
+#include "platform/le_bytes.h"
+#include "world/world.h"
+
+using console::Dec;
+
+void DecodeWldHeader(WldHeader& header) {
+    const std::uint8_t* raw = header.Raw;
+    header.OffsetSize = le::Get32(raw + 0);
+    header.Width = le::Get32(raw + 4);
+    header.Height = le::Get32(raw + 8);
+    header.NullValue = le::Get32(raw + 12);
+    header.Data1Offset = le::Get32(raw + 16);
+    header.Unknown1 = le::Get32(raw + 20);
+    header.Unknown2 = le::Get32(raw + 24);
+    header.SmallMapOffset = le::Get32(raw + 28);
+}
+
+bool ReadWldHeader(AppState& state) {
+    // A short file leaves the rest of the zeroed header as it is.
+    std::uint32_t got = 0;
+    if (!platform::ReadFile(state.World, state.Header.Raw, kWldHeaderSize, &got)) {
+        console::PrintLine("Error " + Dec(platform::LastError()) + " reading WLD header!");
+        return false;
+    }
+    DecodeWldHeader(state.Header);
+    return true;
+}
+
+void ShowWldHeader(const WldHeader& header) {
+    console::PrintLine("");
+    console::PrintLine("Header info:");
+    console::PrintLine(" OffsetSize:     " + Dec(header.OffsetSize));
+    console::PrintLine(" Width:          " + Dec(header.Width));
+    console::PrintLine(" Height:         " + Dec(header.Height));
+    console::PrintLine(" NullValue:      " + Dec(header.NullValue));
+    console::PrintLine(" Data1Offset:    " + Dec(header.Data1Offset));
+    console::PrintLine(" Unknown1:       " + Dec(header.Unknown1));
+    console::PrintLine(" Unknown2:       " + Dec(header.Unknown2));
+    console::PrintLine(" SmallMapOffset: " + Dec(header.SmallMapOffset));
+    console::PrintLine("");
+}
+
+std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize) {
+    if (header.Width == 0 || header.Height == 0)
+        return "Map size " + Dec(header.Width) + " x " + Dec(header.Height) + " is not supported!";
+    const std::uint64_t tableEnd = OffsetTableEnd(header);
+    if (tableEnd > fileSize) return "Cell offset table runs past the end of the WLD file!";
+    const std::uint64_t blockEnd =
+        std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * header.Height;
+    if (blockEnd > fileSize || header.SmallMapOffset < tableEnd)
+        return "SmallMap block lies outside the WLD data!";
+    return {};
+}
+
+std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position,
+                             std::uint64_t tableEnd, std::uint64_t fileSize) {
+    if (!RecordLiesInside(position, tableEnd, fileSize)) {
+        return "LM record of cell (" + Dec(x) + ", " + Dec(y) + ") at " + Dec(position) +
+               " lies outside the WLD data!";
+    }
+    return {};
+}
+
+bool CheckWorldLimits(AppState& state) {
+    const WldHeader& header = state.Header;
+    std::uint64_t fileSize = 0;
+    if (!platform::GetFileSize(state.World, &fileSize)) {
+        console::PrintErrorLine(platform::LastError(), "reading", state.WorldPath);
+        return false;
+    }
+    std::string refusal = JudgeWorldSpan(header, fileSize);
+    if (!refusal.empty()) {
+        console::PrintLine(refusal);
+        return false;
+    }
+
+    // The table may be far larger than memory we want to hold: read it in pieces.
+    const std::uint64_t tableEnd = OffsetTableEnd(header);
+    const std::uint64_t cells = std::uint64_t{header.Width} * header.Height;
+    constexpr std::uint64_t kPiece = 64 * 1024;
+    std::vector<std::uint8_t> piece(4 * kPiece);
+    for (std::uint64_t first = 0; first < cells; first += kPiece) {
+        const auto count = static_cast<std::uint32_t>(cells - first < kPiece ? cells - first : kPiece);
+        std::uint32_t got = 0;
+        if (!platform::ReadFileAt(state.World, kOffsetTableStart + 4 * first, piece.data(), 4 * count,
+                                  &got)) {
+            console::PrintErrorLine(platform::LastError(), "reading", state.WorldPath);
+            return false;
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t cell = first + i;
+            const std::uint32_t position = le::Get32(piece.data() + 4 * i);
+            if (RecordLiesInside(position, tableEnd, fileSize)) continue;
+            refusal = JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),
+                                       static_cast<std::uint32_t>(cell / header.Width), position,
+                                       tableEnd, fileSize);
+            console::PrintLine(refusal);
+            return false;
+        }
+    }
+    return true;
+}
