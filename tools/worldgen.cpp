@@ -183,7 +183,7 @@ int MakeWorld(const std::string& out, const Options& o) {
     const std::uint64_t bx = std::strtoull(badCell.c_str(), nullptr, 10);
     const std::uint64_t by = std::strtoull(badCell.c_str() + badCell.find(',') + 1, nullptr, 10);
     std::uint8_t* badEntry = h + 144 + 4 * (by * width + bx);
-    if (broken == "short-header") file.resize(100);
+    if (broken == "short-header") file.resize(8);  // Height and later fields missing
     else if (broken == "width0") le::Put32(h + 4, 0);
     else if (broken == "height0") le::Put32(h + 8, 0);
     else if (broken == "table-past-end") file.resize(tableEnd - 1);

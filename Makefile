@@ -1,0 +1,21 @@
+# Front door for the usual jobs; CMake does the building.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all build demo test clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+# A generated world in $(BUILD)/demo, and the tool started on it.
+demo: build
+	tools/demo.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,177 @@
+"""The run from banner to closing: the world dialog, opening, the header block,
+the world checks, runtime errors and the console's bytes."""
+import os
+import re
+import resource
+import select
+import subprocess
+import time
+
+from harness import (CRLF, FAULT_PROBE, VELMARSH, World, banner, header_block, lines, read,
+                     run_tool, ToolTest)
+
+CANCEL_ALL = ["c", "c", "c", "c"]
+
+
+class WorldDialog(ToolTest):
+    def test_cancel_shows_the_banner_only(self):
+        for answers in ([], [""]):  # end of input, or an empty name with none proposed
+            r = self.run_tool(answers)
+            self.assertOutput(r, banner())
+
+    def test_banner_bytes_follow_the_locale(self):
+        for env, utf8 in (({"LC_ALL": "C"}, False), ({"LC_ALL": "C.UTF-8"}, True)):
+            r = self.run_tool([], env_extra=env)
+            self.assertOutput(r, banner(utf8))
+
+    def test_missing_file_is_asked_again(self):
+        self.world()
+        r = self.run_tool(["nope.wld", "WOODS.WLD"] + CANCEL_ALL)
+        self.assertIn(b"File not found: " + self.path("nope.wld").encode(), r.err)
+        self.assertTrue(r.out.startswith(banner() + lines(f"Loading {self.path('WOODS.WLD')}...")))
+
+    def test_path_of_319_bytes_is_printed_whole(self):
+        # Nested folders bring the absolute path to exactly 319 bytes.
+        base = self.dir
+        while len(base) + 1 + 60 < 319 - 12:
+            base = os.path.join(base, "d" * 60)
+            os.mkdir(base)
+        name = "w" * (319 - len(base) - 1)
+        path = os.path.join(base, name)
+        self.assertEqual(len(path), 319)
+        os.chmod(self.world(path), 0o444)
+        r = self.run_tool([path])
+        self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 13 opening {path}!"))
+        # One byte more does not fit the buffer: refused, then cancelled.
+        r = self.run_tool([path + "x"])
+        self.assertIn(b"Path too long: at most 319 bytes", r.err)
+        self.assertOutput(r, banner())
+
+
+class OpeningTheWorld(ToolTest):
+    def test_read_only_world(self):
+        path = self.world()
+        os.chmod(path, 0o444)
+        r = self.run_tool(["WOODS.WLD"])
+        self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 13 opening {path}!"))
+
+    def test_world_held_by_a_second_run(self):
+        path = self.world()
+        env = {"PATH": "/usr/bin:/bin", "LC_ALL": "C", "HOME": self.dir}
+        first = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            first.stdin.write(b"WOODS.WLD\n")
+            first.stdin.flush()
+            seen = b""
+            deadline = time.time() + 30
+            while b"SmallMapOffset" not in seen and time.time() < deadline:
+                if select.select([first.stdout], [], [], 1)[0]:
+                    seen += os.read(first.stdout.fileno(), 4096)
+            self.assertIn(b"SmallMapOffset", seen)
+            r = self.run_tool(["WOODS.WLD"])
+            self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 16 opening {path}!"))
+        finally:
+            first.stdin.close()
+            first.wait(timeout=30)
+        self.assertEqual(first.returncode, 0)
+
+    def test_all_cancelled_leaves_the_world_unchanged(self):
+        path = self.world(junk=True)
+        before = read(path)
+        r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
+        self.assertOutput(r, header_block(path, World(before).fields) + CRLF)
+        self.assertEqual(read(path), before)
+        self.assertEqual(os.listdir(self.dir), ["WOODS.WLD"])
+
+    def test_header_fields_print_unsigned_and_junk_changes_nothing(self):
+        path = self.world(junk=True, max_fields=True)
+        before = read(path)
+        fields = World(before).fields
+        self.assertEqual(fields[0], 4294967295)
+        r = self.run_tool(["WOODS.WLD", "n", "", "n", "", "n", "", "n", ""])
+        self.assertTrue(r.out.startswith(header_block(path, fields)), r.out)
+        self.assertIn(lines(" OffsetSize:     4294967295", " Width:          16"), r.out)
+        self.assertEqual(r.rc, 0)
+        self.assertEqual(read(path), before)
+
+
+class WorldChecks(ToolTest):
+    CASES = [
+        # (generator options, the refusal line)
+        ({"broken": "empty"}, "Map size 0 x 0 is not supported!"),
+        ({"broken": "short-header"}, "Map size 16 x 0 is not supported!"),
+        ({"broken": "width0"}, "Map size 0 x 12 is not supported!"),
+        ({"broken": "height0"}, "Map size 16 x 0 is not supported!"),
+        ({"broken": "table-past-end"}, "Cell offset table runs past the end of the WLD file!"),
+        ({"broken": "smallmap-past-end"}, "SmallMap block lies outside the WLD data!"),
+        ({"broken": "smallmap-in-table"}, "SmallMap block lies outside the WLD data!"),
+        ({"broken": "record-past-end", "bad_cell": "5,3"}, "LM record of cell (5, 3) at {p} lies outside the WLD data!"),
+        ({"broken": "record-in-header", "bad_cell": "15,11"}, "LM record of cell (15, 11) at 10 lies outside the WLD data!"),
+        ({"broken": "record-in-table", "bad_cell": "0,0"}, "LM record of cell (0, 0) at 911 lies outside the WLD data!"),
+    ]
+
+    def test_refusals(self):
+        for opts, line in self.CASES:
+            with self.subTest(**opts):
+                path = self.world(**opts)
+                before = read(path)
+                world = World(before + bytes(144))  # a short header reads as zeros
+                if "{p}" in line:
+                    x, y = map(int, opts["bad_cell"].split(","))
+                    line = line.format(p=world.entry(x, y))
+                r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
+                self.assertOutput(r, header_block(path, world.fields) + lines(line))
+                self.assertEqual(read(path), before)
+
+    def test_overlapping_records_and_block_are_accepted(self):
+        for layout in ("overlap", "odd", "duplicates"):
+            path = self.world(layout=layout, smallmap="before")
+            r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
+            self.assertOutput(r, header_block(path, World(read(path)).fields) + CRLF)
+
+
+class RuntimeErrors(ToolTest):
+    REPORT = re.compile(rb"^Runtime error (\d+) at 0x[0-9A-F]{8}\r\n(  0x[0-9A-F]{8}\r\n)*\r\n$")
+
+    def probe(self, what, limit_memory=False):
+        def preexec():
+            if limit_memory:
+                resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        return subprocess.run([FAULT_PROBE, what], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              preexec_fn=preexec, timeout=60)
+
+    def test_faults_and_allocation_limits(self):
+        for what, code in (("divide", 200), ("stack", 202), ("segv", 216), ("ill", 217),
+                           ("alloc-huge", 204), ("alloc-none", 203)):
+            with self.subTest(what=what):
+                r = self.probe(what, limit_memory=(what == "alloc-none"))
+                self.assertEqual(r.returncode, code, r.stdout)
+                m = self.REPORT.match(r.stdout)
+                self.assertIsNotNone(m, r.stdout)
+                self.assertEqual(int(m.group(1)), code)
+
+    def test_addresses_are_the_same_in_every_run(self):
+        first = self.probe("segv").stdout
+        self.assertEqual(self.probe("segv").stdout, first)
+
+    def test_console_on_dev_full_is_error_101(self):
+        with open("/dev/full", "wb") as full:
+            r = self.run_tool([], stdout=full)
+        self.assertEqual(r.rc, 101)
+
+    def test_console_pipe_closed_early_is_error_101(self):
+        self.world()
+        env = {"PATH": "/usr/bin:/bin", "LC_ALL": "C", "HOME": self.dir}
+        proc = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        proc.stdout.close()  # nobody reads: the next console line fails
+        proc.communicate(b"WOODS.WLD\n", timeout=30)
+        self.assertEqual(proc.returncode, 101)
+
+    def test_report_goes_to_stdout(self):
+        r = subprocess.run(["sh", "-c", f"{FAULT_PROBE} console >/dev/full"], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(r.returncode, 101)
+        self.assertEqual(r.stderr, b"")
