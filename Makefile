@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test bench clean
 
 all: build
 
@@ -19,3 +19,7 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Full export and import of big generated worlds against the copy limit.
+bench: build
+	/usr/bin/python3 tools/bench.py $(BUILD)

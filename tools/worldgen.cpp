@@ -160,19 +160,35 @@ int MakeWorld(const std::string& out, const Options& o) {
 
     // Records: carried bytes are noise; the layers follow the terrain. Cells
     // that share a record are written in order, so the later one stands.
+    // Heights at cell corners, one row of them at a time; the LargeMap detail
+    // is the cell's corners blended, with a little noise.
     const Terrain terrain(seed);
+    std::vector<double> upper(width + 1), lower(width + 1);
     for (std::uint64_t i = 0; i < cells; ++i) {
-        const double x = static_cast<double>(i % width), y = static_cast<double>(i / width);
+        const std::uint64_t x = i % width, y = i / width;
+        if (x == 0) {
+            for (std::uint32_t c = 0; c <= width; ++c) {
+                upper[c] = y == 0 ? terrain.HeightAt(c, 0.0) : lower[c];
+            }
+            for (std::uint32_t c = 0; c <= width; ++c) lower[c] = terrain.HeightAt(c, static_cast<double>(y + 1));
+        }
         std::uint8_t* r = file.data() + recordStart + place[i];
-        std::uint8_t record[47];
-        for (auto& b : record) b = static_cast<std::uint8_t>(rng());
-        const double ground = terrain.HeightAt(x, y);
+        std::uint8_t record[48];
+        for (int b = 0; b < 48; b += 8) {
+            const std::uint64_t bits = rng();
+            std::memcpy(record + b, &bits, 8);
+        }
+        const double ground = (upper[x] + upper[x + 1] + lower[x] + lower[x + 1]) / 4;
         record[8] = ground < 100 ? 0 : ground < 160 ? 1 : 2;
         record[9] = Clamp(ground);
-        for (int k = 0; k < 5; ++k)
-            for (int j = 0; j < 5; ++j)
-                record[22 + 5 * k + j] = Clamp(terrain.HeightAt(x + (j + 0.5) / 5, y + (k + 0.5) / 5) +
-                                               static_cast<double>(rng() % 9) - 4);
+        for (int k = 0; k < 5; ++k) {
+            const double v = (k + 0.5) / 5;
+            for (int j = 0; j < 5; ++j) {
+                const double u = (j + 0.5) / 5;
+                const double h = (1 - v) * ((1 - u) * upper[x] + u * upper[x + 1]) + v * ((1 - u) * lower[x] + u * lower[x + 1]);
+                record[22 + 5 * k + j] = Clamp(h + static_cast<double>(record[22 + 5 * k + j] % 9) - 4);
+            }
+        }
         std::memcpy(r, record, 47);
         le::Put32(h + 144 + 4 * i, static_cast<std::uint32_t>(recordStart + place[i]));
         file[smallMapStart + i] = Clamp(ground * 0.8 + 20);

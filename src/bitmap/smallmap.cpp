@@ -1,6 +1,8 @@
 #include "bitmap/smallmap.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "bitmap/bmp.h"
 #include "driver/state.h"
@@ -14,8 +16,81 @@ constexpr std::uint32_t kWidthLimit = 2048;
 
 void RefuseBigWidth() { console::PrintLine("We're going to need a bigger boat."); }
 
+// Rows move a chunk at a time; the block's rows lie one after the other, so a
+// chunk of them is one read or write on each side.
+constexpr std::uint64_t kChunkBytes = 1024 * 1024;
+
 std::uint64_t SmallMapRowPosition(const WldHeader& header, std::uint32_t y) {
     return std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * y;
+}
+
+std::uint32_t RowsPerChunk(std::uint32_t width) {
+    return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kChunkBytes / RowStride(width)));
+}
+
+// Stored rows run bottom map row first, each padded with zeros.
+void ExportRows(AppState& state, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+    const WldHeader& header = state.Header;
+    const std::uint32_t width = header.Width;
+    const std::uint64_t stride = RowStride(width);
+    const std::uint32_t chunkRows = RowsPerChunk(width);
+    std::vector<std::uint8_t> block(std::uint64_t{chunkRows} * width);
+    std::vector<std::uint8_t> stored(chunkRows * stride, 0);
+    for (std::uint32_t top = header.Height; top > 0;) {
+        const std::uint32_t count = std::min(chunkRows, top);
+        const std::uint32_t low = top - count;
+        std::uint32_t got = 0;
+        if (!NoteMove(failure, platform::ReadFileAt(state.World, SmallMapRowPosition(header, low), block.data(),
+                                                    count * width, &got),
+                      "reading", state.WorldPath))
+            return;
+        for (std::uint32_t i = 0; i < count; ++i)
+            std::memcpy(stored.data() + i * stride, block.data() + std::uint64_t{top - 1 - i - low} * width, width);
+        std::uint32_t put = 0;
+        if (!NoteMove(failure, platform::WriteFile(bitmap, stored.data(), static_cast<std::uint32_t>(count * stride), &put),
+                      "writing", path))
+            return;
+        top = low;
+    }
+}
+
+// A bitmap cut short fills the rows it still holds; the row it ends in gets
+// the bytes that are there, and the rows after it keep their values.
+void ImportRows(AppState& state, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+    const WldHeader& header = state.Header;
+    const std::uint32_t width = header.Width;
+    const std::uint64_t stride = RowStride(width);
+    const std::uint32_t chunkRows = RowsPerChunk(width);
+    std::vector<std::uint8_t> stored(chunkRows * stride);
+    std::vector<std::uint8_t> block(std::uint64_t{chunkRows} * width);
+    for (std::uint32_t top = header.Height; top > 0;) {
+        const std::uint32_t count = std::min(chunkRows, top);
+        std::uint32_t got = 0;
+        if (!NoteMove(failure, platform::ReadFile(bitmap, stored.data(), static_cast<std::uint32_t>(count * stride), &got),
+                      "reading", path))
+            return;
+        const auto whole = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, got / stride + (got % stride >= width)));
+        // Whole rows top-1 down to top-whole, laid out upwards as in the world.
+        const std::uint32_t low = top - whole;
+        for (std::uint32_t i = 0; i < whole; ++i)
+            std::memcpy(block.data() + std::uint64_t{top - 1 - i - low} * width, stored.data() + i * stride, width);
+        std::uint32_t put = 0;
+        if (!NoteMove(failure, platform::WriteFileAt(state.World, SmallMapRowPosition(header, low), block.data(),
+                                                     whole * width, &put),
+                      "writing", state.WorldPath))
+            return;
+        if (whole < count) {
+            const std::uint64_t used = std::uint64_t{whole} * stride;
+            const std::uint64_t rest = got > used ? got - used : 0;  // less than a row
+            if (rest > 0)
+                NoteMove(failure, platform::WriteFileAt(state.World, SmallMapRowPosition(header, low - 1),
+                                                        stored.data() + std::uint64_t{whole} * stride,
+                                                        static_cast<std::uint32_t>(rest), &put),
+                         "writing", state.WorldPath);
+            return;  // the file has ended
+        }
+        top = low;
+    }
 }
 
 }  // namespace
@@ -44,19 +119,7 @@ void ImportSmallMap(AppState& state) {
         RefuseBigWidth();
     } else {
         moved = true;
-        const std::uint32_t width = header.Width;
-        for (std::uint32_t y = header.Height; y-- > 0;) {
-            std::uint32_t got = 0;
-            if (!NoteMove(failure, platform::ReadFile(bitmap, state.RowBuffer, width, &got), "reading", path)) break;
-            // Skip the row's padding, counted from what arrived; the last row has none to skip.
-            if (got % 4 != 0 && y > 0 &&
-                !NoteMove(failure, platform::SkipInFile(bitmap, 4 - got % 4), "reading", path))
-                break;
-            std::uint32_t put = 0;
-            if (!NoteMove(failure, platform::WriteFileAt(state.World, SmallMapRowPosition(header, y), state.RowBuffer, got, &put),
-                          "writing", state.WorldPath))
-                break;
-        }
+        ImportRows(state, bitmap, path, failure);
     }
     platform::CloseFile(bitmap);
     if (moved)
@@ -89,16 +152,7 @@ void ExportSmallMap(AppState& state) {
         RefuseBigWidth();
     } else {
         moved = true;
-        const std::uint32_t width = header.Width;
-        for (std::uint32_t y = header.Height; y-- > 0;) {
-            std::uint32_t got = 0;
-            if (!NoteMove(failure, platform::ReadFileAt(state.World, SmallMapRowPosition(header, y), state.RowBuffer, width, &got),
-                          "reading", state.WorldPath))
-                break;
-            const std::uint32_t stored = static_cast<std::uint32_t>(RowStride(got));
-            std::uint32_t put = 0;
-            if (!NoteMove(failure, platform::WriteFile(bitmap, state.RowBuffer, stored, &put), "writing", path)) break;
-        }
+        ExportRows(state, bitmap, path, failure);
     }
     const bool closed = platform::CloseFile(bitmap);
     if (moved) {

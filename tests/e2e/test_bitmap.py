@@ -30,6 +30,23 @@ class SmallMap(ToolTest):
                 self.assertEqual(read(path), before)
         self.assertEqual(os.path.getsize(self.path("smallmap.bmp")), 1082)
 
+    def test_wide_map_moves_in_chunks(self):
+        # 600 rows of 2048 bytes are more than one chunk of rows each way.
+        path, before, _ = self.export(width=2047, height=600, seed=4)
+        bmp = read(self.path("smallmap.bmp"))
+        self.assertEqual(bmp, expected_export(World(before), "smallmap"))
+        self.run_tool(["WOODS.WLD", "n", "smallmap.bmp"] + SKIP_LAYERS)
+        self.assertEqual(read(path), before)
+        edited = bytearray(bmp)
+        for i in range(1078, len(edited), 7):
+            edited[i] ^= 0x5A
+        for cut in (1078 + 2048 * 530 + 1000, len(edited)):
+            with self.subTest(cut=cut):
+                write(self.path("edited.bmp"), bytes(edited[:cut]))
+                start = read(path)
+                self.run_tool(["WOODS.WLD", "n", "edited.bmp"] + SKIP_LAYERS)
+                self.assertEqual(read(path), apply_smallmap_import(World(start), bytes(edited[:cut])))
+
     def test_width_2048_needs_a_bigger_boat(self):
         path, before, r = self.export(width=2048, height=1)
         bmp = self.path("smallmap.bmp")
@@ -86,7 +103,7 @@ class SmallMap(ToolTest):
         self.assertNotEqual(read(path), before)
 
     def test_short_bitmap_writes_what_it_holds(self):
-        for cut in (0, 5, 13, 29):
+        for cut in (0, 5, 10, 11, 13, 22, 29, 71):  # rows of 9 pixels in 12 bytes
             with self.subTest(cut=cut):
                 path = self.world(width=9, height=6, seed=cut)
                 before = read(path)

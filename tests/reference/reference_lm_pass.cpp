@@ -1,0 +1,165 @@
+// The plain LM pass, kept as the reference the fast one is compared with: one
+// positioning and one small transfer per record, per LargeMap block row and
+// per byte, exactly in the order the pass is defined. Obviously right, slow.
+#include <cstring>
+
+#include "reference/reference_lm_pass.h"
+
+#include "driver/state.h"
+#include "platform/le_bytes.h"
+#include "world/move_failure.h"
+#include "world/world.h"
+
+namespace {
+
+const std::uint8_t kZeros[4] = {};
+
+struct PassGeometry {
+    std::uint32_t Width;
+    std::uint32_t Height;
+    std::uint32_t Padding;          // one-byte layers: zero bytes after each row
+    std::uint64_t LargeStride;      // LargeMap stored row length
+    std::uint64_t LargeHeight;      // LargeMap image rows
+};
+
+// Where block row k of cell (x, y) lies in a LargeMap file whose pixel data
+// begins at pixelStart.
+std::uint64_t LargeMapPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t x,
+                               std::uint32_t y, std::uint32_t k) {
+    const std::uint64_t imageRow = std::uint64_t{kLargeMapScale} * y + k;
+    return pixelStart + g.LargeStride * (g.LargeHeight - 1 - imageRow) + std::uint64_t{kLargeMapScale} * x;
+}
+
+bool ReadOffsetRow(AppState& state, std::uint32_t y, MoveFailure& failure) {
+    const std::uint32_t width = state.Header.Width;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(state.OffsetRow);
+    std::uint32_t got = 0;
+    const std::uint64_t position = kOffsetTableStart + std::uint64_t{4} * width * y;
+    if (!NoteMove(failure, platform::ReadFileAt(state.World, position, bytes, 4 * width, &got),
+                  "reading", state.WorldPath))
+        return false;
+    for (std::uint32_t x = 0; x < width; ++x) state.OffsetRow[x] = le::Get32(bytes + 4 * x);
+    return true;
+}
+
+// One cell: exports first, then imports and the write-back.
+bool MoveCell(AppState& state, const PassGeometry& g, bool anyImport, std::uint32_t x,
+              std::uint32_t y, MoveFailure& failure) {
+    LayerSlot* layers = state.Layers;
+    std::uint8_t* record = state.LmRecord;
+    const std::uint32_t position = state.OffsetRow[x];
+    std::uint32_t done = 0;
+    if (!NoteMove(failure, platform::ReadFileAt(state.World, position, record, kLmRecordSize, &done),
+                  "reading", state.WorldPath))
+        return false;
+
+    LayerSlot& large = layers[kLargeMap];
+    if (large.ExportStaged) {
+        for (std::uint32_t k = 5; k-- > 0;) {
+            const std::uint64_t at = LargeMapPosition(g, kBmpHeaderSize, x, y, k);
+            if (!NoteMove(failure, platform::WriteFileAt(large.ExportHandle, at, record + kLargeMapByte + 5 * k, 5, &done),
+                          "writing", large.Path))
+                return false;
+        }
+    }
+    for (int layer : {kLandType, kLandHeight}) {
+        LayerSlot& slot = layers[layer];
+        const int byte = layer == kLandType ? kLandTypeByte : kLandHeightByte;
+        if (slot.ExportStaged &&
+            !NoteMove(failure, platform::WriteFile(slot.ExportHandle, record + byte, 1, &done), "writing", slot.Path))
+            return false;
+    }
+    if (!anyImport) return true;
+
+    if (large.ImportStaged) {
+        for (std::uint32_t k = 5; k-- > 0;) {
+            const std::uint64_t at = LargeMapPosition(g, large.PixelStart, x, y, k);
+            std::uint8_t row[5];
+            std::uint32_t got = 0;
+            if (!NoteMove(failure, platform::ReadFileAt(large.ImportHandle, at, row, 5, &got), "reading", large.Path))
+                return false;
+            // A short file replaces only the bytes it still holds.
+            std::memcpy(record + kLargeMapByte + 5 * k, row, got);
+        }
+    }
+    for (int layer : {kLandType, kLandHeight}) {
+        LayerSlot& slot = layers[layer];
+        const int byte = layer == kLandType ? kLandTypeByte : kLandHeightByte;
+        if (!slot.ImportStaged) continue;
+        std::uint8_t value = 0;
+        std::uint32_t got = 0;
+        if (!NoteMove(failure, platform::ReadFile(slot.ImportHandle, &value, 1, &got), "reading", slot.Path))
+            return false;
+        if (got == 1) record[byte] = value;
+    }
+    if (layers[kLandType].ImportStaged && record[kLandTypeByte] >= kLandTypeLimit) record[kLandTypeByte] = 0;
+    return NoteMove(failure, platform::WriteFileAt(state.World, position, record, kLmRecordSize, &done),
+                    "writing", state.WorldPath);
+}
+
+// Row padding of the one-byte layers: zeros out, or skipped in.
+bool PadOneByteLayers(AppState& state, const PassGeometry& g, MoveFailure& failure) {
+    if (g.Padding == 0) return true;
+    std::uint32_t done = 0;
+    for (int layer : {kLandType, kLandHeight}) {
+        LayerSlot& slot = state.Layers[layer];
+        if (slot.ExportStaged &&
+            !NoteMove(failure, platform::WriteFile(slot.ExportHandle, kZeros, g.Padding, &done), "writing", slot.Path))
+            return false;
+        if (slot.ImportStaged &&
+            !NoteMove(failure, platform::SkipInFile(slot.ImportHandle, g.Padding), "reading", slot.Path))
+            return false;
+    }
+    return true;
+}
+
+// No cell covers the end of the top image row; write it so the file is whole.
+void PadLargeMapTopRow(AppState& state, const PassGeometry& g, MoveFailure& failure) {
+    const LayerSlot& large = state.Layers[kLargeMap];
+    const std::uint64_t covered = std::uint64_t{kLargeMapScale} * g.Width;
+    if (!large.ExportStaged || g.LargeStride == covered) return;
+    const std::uint64_t at = kBmpHeaderSize + g.LargeStride * (g.LargeHeight - 1) + covered;
+    std::uint32_t done = 0;
+    NoteMove(failure,
+             platform::WriteFileAt(large.ExportHandle, at, kZeros, static_cast<std::uint32_t>(g.LargeStride - covered), &done),
+             "writing", large.Path);
+}
+
+void CloseStagedFiles(AppState& state, MoveFailure& failure) {
+    for (LayerSlot& slot : state.Layers) {
+        // A failed close of an export may lose buffered data: it is a failed write.
+        if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
+        if (slot.ImportStaged) platform::CloseFile(slot.ImportHandle);
+    }
+}
+
+}  // namespace
+
+void RunReferenceLmPass(AppState& state) {
+    bool anyImport = false;
+    bool anyExport = false;
+    for (const LayerSlot& slot : state.Layers) {
+        anyImport = anyImport || slot.ImportStaged;
+        anyExport = anyExport || slot.ExportStaged;
+    }
+    if (!anyImport && !anyExport) return;
+    console::Print("Reading and writing LM data...");
+
+    PassGeometry g{};
+    g.Width = state.Header.Width;
+    g.Height = state.Header.Height;
+    g.Padding = static_cast<std::uint32_t>(RowStride(g.Width) - g.Width);
+    g.LargeStride = RowStride(std::uint64_t{kLargeMapScale} * g.Width);
+    g.LargeHeight = std::uint64_t{kLargeMapScale} * g.Height;
+
+    MoveFailure failure{};
+    for (std::uint32_t y = g.Height; y-- > 0 && !failure.Failed;) {
+        if (!ReadOffsetRow(state, y, failure)) break;
+        for (std::uint32_t x = 0; x < g.Width; ++x)
+            if (!MoveCell(state, g, anyImport, x, y, failure)) break;
+        if (!failure.Failed) PadOneByteLayers(state, g, failure);
+    }
+    if (!failure.Failed) PadLargeMapTopRow(state, g, failure);
+    CloseStagedFiles(state, failure);
+    FinishMoveLine(failure);
+}

@@ -1,0 +1,263 @@
+// The fast LM pass against the plain reference: the same world bytes, the same
+// exported files and the same console line, on many random worlds.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/state.h"
+#include "platform/le_bytes.h"
+#include "reference/reference_lm_pass.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+enum class Layout { InOrder, Shuffled, Duplicates, Overlap, Odd, Anywhere };
+enum class Stage { None, Export, Import };
+
+Bytes MakeWorld(std::uint32_t width, std::uint32_t height, Layout layout, std::mt19937_64& rng) {
+    const std::uint64_t cells = std::uint64_t{width} * height;
+    const std::uint64_t tableEnd = 144 + 4 * cells;
+    std::vector<std::uint64_t> place(cells);
+    std::uint64_t area = 47 * cells;
+    for (std::uint64_t i = 0; i < cells; ++i) place[i] = 47 * i;
+    switch (layout) {
+        case Layout::InOrder: break;
+        case Layout::Shuffled: std::shuffle(place.begin(), place.end(), rng); break;
+        case Layout::Duplicates:
+            for (auto& p : place)
+                if (rng() % 3 == 0) p = place[rng() % cells];
+            break;
+        case Layout::Overlap:
+            for (std::uint64_t i = 0; i < cells; ++i) place[i] = 20 * i;
+            area = 20 * cells + 27;
+            break;
+        case Layout::Odd: {
+            std::uint64_t at = 1;
+            for (auto& p : place) {
+                p = at;
+                at += 47 + rng() % 40;
+            }
+            area = at;
+            break;
+        }
+        case Layout::Anywhere:  // any overlap at all, repeats included
+            area = 47 * cells / 3 + 47;
+            for (auto& p : place) p = rng() % (area - 46);
+            break;
+    }
+    Bytes world(tableEnd + area + cells);
+    for (auto& b : world) b = static_cast<std::uint8_t>(rng());
+    le::Put32(world.data() + 4, width);
+    le::Put32(world.data() + 8, height);
+    le::Put32(world.data() + 28, static_cast<std::uint32_t>(tableEnd + area));
+    for (std::uint64_t i = 0; i < cells; ++i)
+        le::Put32(world.data() + 144 + 4 * i, static_cast<std::uint32_t>(tableEnd + place[i]));
+    return world;
+}
+
+// An import file: its pixel data at its own offset, cut short or running long.
+Bytes MakeImport(std::uint64_t pixelBytes, std::uint32_t* pixelStart, std::mt19937_64& rng) {
+    const std::uint32_t starts[] = {54, 118, 1078, static_cast<std::uint32_t>(54 + rng() % 3000)};
+    *pixelStart = starts[rng() % 4];
+    std::uint64_t length = *pixelStart + pixelBytes;
+    switch (rng() % 4) {
+        case 0: length = *pixelStart + rng() % (pixelBytes + 1); break;  // short
+        case 1: length += rng() % 100; break;                             // long
+        default: break;
+    }
+    Bytes file(length);
+    for (auto& b : file) b = static_cast<std::uint8_t>(rng());
+    return file;
+}
+
+void Save(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Outcome {
+    Bytes World;
+    Bytes Exports[kLayerCount];
+    std::string Console;
+};
+
+class LmPassDiff : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/velmarsh-diff-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+    void TearDown() override {
+        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console"})
+            std::remove((dir_ + "/" + name).c_str());
+        rmdir(dir_.c_str());
+    }
+
+    // Stages the layers as the staging step leaves them and runs one pass.
+    Outcome Run(void (*pass)(AppState&), const Bytes& world, const Stage (&stages)[kLayerCount],
+                const Bytes (&imports)[kLayerCount], const std::uint32_t (&starts)[kLayerCount],
+                rlim_t fileLimit = RLIM_INFINITY) {
+        Save(dir_ + "/world", world);
+        static AppState state;
+        state = AppState{};
+        std::snprintf(state.WorldPath, sizeof state.WorldPath, "%s/world", dir_.c_str());
+        state.World = platform::OpenFile(state.WorldPath, platform::Share::Read, platform::Disposition::OpenExisting);
+        std::uint32_t got = 0;
+        platform::ReadFile(state.World, state.Header.Raw, kWldHeaderSize, &got);
+        DecodeWldHeader(state.Header);
+        state.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * state.Header.Width));
+        BmpHeader header{};
+        PrepareBmpHeader(header);
+        for (int i = 0; i < kLayerCount; ++i) {
+            LayerSlot& slot = state.Layers[i];
+            const std::uint32_t scale = i == kLargeMap ? 5 : 1;
+            if (stages[i] == Stage::Export) {
+                std::snprintf(slot.Path, sizeof slot.Path, "%s/out%d", dir_.c_str(), i);
+                slot.ExportHandle = platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways);
+                slot.ExportStaged = WriteBmpHeader(header, slot.ExportHandle, scale * state.Header.Width,
+                                                   scale * state.Header.Height, i == kLandType ? Palette::LandType : Palette::Gray);
+            } else if (stages[i] == Stage::Import) {
+                std::snprintf(slot.Path, sizeof slot.Path, "%s/in%d", dir_.c_str(), i);
+                Save(slot.Path, imports[i]);
+                slot.ImportHandle = platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
+                platform::SeekFile(slot.ImportHandle, starts[i]);
+                slot.PixelStart = starts[i];
+                slot.ImportStaged = true;
+            }
+        }
+
+        const std::string consolePath = dir_ + "/console";
+        fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        const int capture = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(capture, STDOUT_FILENO);
+        close(capture);
+        struct rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limit = old;
+        limit.rlim_cur = fileLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        pass(state);
+        setrlimit(RLIMIT_FSIZE, &old);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+
+        platform::CloseFile(state.World);
+        platform::ReleaseMemory(state.OffsetRow);
+        Outcome out;
+        out.World = Load(state.WorldPath);
+        for (int i = 0; i < kLayerCount; ++i)
+            if (stages[i] == Stage::Export) out.Exports[i] = Load(state.Layers[i].Path);
+        const Bytes console = Load(consolePath);
+        out.Console.assign(console.begin(), console.end());
+        return out;
+    }
+
+    void Compare(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
+                 const std::string& what) {
+        Bytes imports[kLayerCount];
+        std::uint32_t starts[kLayerCount] = {};
+        const std::uint32_t width = le::Get32(world.data() + 4), height = le::Get32(world.data() + 8);
+        for (int i = 0; i < kLayerCount; ++i) {
+            const std::uint64_t scale = i == kLargeMap ? 5 : 1;
+            if (stages[i] == Stage::Import)
+                imports[i] = MakeImport(RowStride(scale * width) * scale * height, &starts[i], rng);
+        }
+        const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, starts);
+        const Outcome actual = Run(RunLmPass, world, stages, imports, starts);
+        ASSERT_EQ(actual.Console, expected.Console) << what;
+        ASSERT_TRUE(actual.World == expected.World) << what;
+        for (int i = 0; i < kLayerCount; ++i) ASSERT_TRUE(actual.Exports[i] == expected.Exports[i]) << what << " layer " << i;
+    }
+
+    std::string dir_;
+};
+
+const Layout kLayouts[] = {Layout::InOrder, Layout::Shuffled, Layout::Duplicates,
+                           Layout::Overlap, Layout::Odd, Layout::Anywhere};
+
+TEST_F(LmPassDiff, EveryStagingOnSmallWorlds) {
+    std::mt19937_64 rng(20261207);
+    for (std::uint32_t width = 1; width <= 9; ++width) {
+        for (Layout layout : kLayouts) {
+            const std::uint32_t height = 1 + rng() % 7;
+            const Bytes world = MakeWorld(width, height, layout, rng);
+            // Every one of the 26 ways to stage at least one layer.
+            for (int code = 1; code < 27; ++code) {
+                const Stage stages[kLayerCount] = {Stage(code % 3), Stage(code / 3 % 3), Stage(code / 9)};
+                Compare(world, stages, rng,
+                        "width " + std::to_string(width) + " layout " + std::to_string(int(layout)) + " staging " +
+                            std::to_string(code));
+            }
+        }
+    }
+}
+
+TEST_F(LmPassDiff, WidthsAroundTheSmallMapLimit) {
+    std::mt19937_64 rng(7);
+    for (std::uint32_t width : {2045u, 2046u, 2047u, 2048u}) {
+        const Layout layout = kLayouts[width % 6];
+        const Bytes world = MakeWorld(width, 3, layout, rng);
+        for (int code : {13, 26, 2 * 1 + 1 * 3 + 2 * 9, 1 + 1 * 3 + 1 * 9}) {
+            const Stage stages[kLayerCount] = {Stage(code % 3), Stage(code / 3 % 3), Stage(code / 9)};
+            Compare(world, stages, rng, "width " + std::to_string(width) + " staging " + std::to_string(code));
+        }
+    }
+}
+
+// Batches of many rows, scattered records and ordered ones in one world.
+TEST_F(LmPassDiff, LargerWorlds) {
+    std::mt19937_64 rng(99);
+    for (Layout layout : kLayouts) {
+        const Bytes world = MakeWorld(300, 200, layout, rng);
+        const Stage exports[kLayerCount] = {Stage::Export, Stage::Export, Stage::Export};
+        const Stage imports[kLayerCount] = {Stage::Import, Stage::Import, Stage::Import};
+        const Stage mixed[kLayerCount] = {Stage::Import, Stage::Export, Stage::Import};
+        Compare(world, exports, rng, "exports " + std::to_string(int(layout)));
+        Compare(world, imports, rng, "imports " + std::to_string(int(layout)));
+        Compare(world, mixed, rng, "mixed " + std::to_string(int(layout)));
+    }
+}
+
+// A file-size limit stops the pass: both name the same file in the same line.
+TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
+    std::mt19937_64 rng(3);
+    const Bytes world = MakeWorld(40, 30, Layout::Shuffled, rng);
+    const Stage all[kLayerCount] = {Stage::Export, Stage::Export, Stage::Export};
+    const Stage typeOnly[kLayerCount] = {Stage::Export, Stage::Export, Stage::None};
+    const Bytes none[kLayerCount];
+    const std::uint32_t starts[kLayerCount] = {};
+    // Limits below the size of the files each staging writes (LargeMap: 31078,
+    // LandType and LandHeight: 2278 bytes).
+    const struct {
+        const Stage (*Stages)[kLayerCount];
+        rlim_t Limit;
+    } cases[] = {{&all, 1100}, {&all, 2000}, {&all, 5000}, {&all, 31000},
+                 {&typeOnly, 1079}, {&typeOnly, 1500}, {&typeOnly, 2277}};
+    for (const auto& c : cases) {
+        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, none, starts, c.Limit);
+        const Outcome actual = Run(RunLmPass, world, *c.Stages, none, starts, c.Limit);
+        EXPECT_NE(expected.Console.find("Error 27 writing"), std::string::npos) << expected.Console;
+        EXPECT_EQ(actual.Console, expected.Console) << c.Limit;
+        EXPECT_TRUE(actual.World == world);
+    }
+}
+
+}  // namespace

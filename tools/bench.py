@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Times the tool's full export and full import of all four layers against the
+copy limit: reading the world and writing as many bytes with large buffers.
+
+  python3 tools/bench.py [BUILD_DIR] [--runs N] [--sizes 1024,2047]
+
+Prints one row per world and direction: median seconds of the tool and of the
+copy, the world's MB/s through the tool, the ratio tool/copy and the tool's
+peak resident memory."""
+import argparse
+import os
+import statistics
+import subprocess
+import time
+
+EXPORT_ANSWERS = b"WOODS.WLD\ny\n\ny\n\ny\n\ny\n\n"
+IMPORT_ANSWERS = b"WOODS.WLD\nn\nsmallmap.bmp\nn\nlandtype.bmp\nn\nlmheight.bmp\nn\nlargemap.bmp\n"
+BITMAPS = ["smallmap.bmp", "landtype.bmp", "lmheight.bmp", "largemap.bmp"]
+CHUNK = 4 << 20
+
+
+def run_tool(tool, folder, answers):
+    """Wall time and peak RSS (KiB) of one run of the tool."""
+    rss_file = os.path.join(folder, "rss.txt")
+    start = time.perf_counter()
+    proc = subprocess.run(["/usr/bin/time", "-o", rss_file, "-f", "%M", tool], input=answers, cwd=folder,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True)
+    elapsed = time.perf_counter() - start
+    if not proc.stdout.rstrip().endswith(b"Done!"):
+        raise SystemExit(f"the tool did not finish: {proc.stdout[-200:]!r}")
+    with open(rss_file) as f:
+        return elapsed, int(f.read().split()[-1])
+
+
+def remove_bitmaps(folder, names):
+    for name in names:
+        try:
+            os.remove(os.path.join(folder, name))
+        except FileNotFoundError:
+            pass
+
+
+def read_all(path):
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        while os.read(fd, CHUNK):
+            pass
+    finally:
+        os.close(fd)
+
+
+def copy_export(folder, sizes):
+    """Read the world, write the export's bytes to new files, large buffers."""
+    remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS])
+    block = bytes(CHUNK)
+    start = time.perf_counter()
+    read_all(os.path.join(folder, "WOODS.WLD"))
+    for name, size in zip(BITMAPS, sizes):
+        fd = os.open(os.path.join(folder, f"copy-{name}"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+        while size > 0:
+            size -= os.write(fd, block[:min(size, CHUNK)])
+        os.close(fd)
+    return time.perf_counter() - start
+
+
+def copy_import(folder):
+    """Read the bitmaps and the world, write the world's bytes back in place."""
+    path = os.path.join(folder, "WOODS.WLD")
+    start = time.perf_counter()
+    for name in BITMAPS:
+        read_all(os.path.join(folder, name))
+    fd = os.open(path, os.O_RDWR)
+    offset = 0
+    while True:
+        data = os.pread(fd, CHUNK, offset)
+        if not data:
+            break
+        os.pwrite(fd, data, offset)
+        offset += len(data)
+    os.close(fd)
+    return time.perf_counter() - start
+
+
+def median_of(runs, measure, before=None):
+    measure_and_prepare = lambda: (before and before(), measure())[1]
+    measure_and_prepare()  # warm-up
+    return [measure_and_prepare() for _ in range(runs)]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build", nargs="?", default="build")
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--sizes", default="1024,2047")
+    args = ap.parse_args()
+    tool = os.path.abspath(os.path.join(args.build, "velmarsh"))
+    gen = os.path.abspath(os.path.join(args.build, "worldgen"))
+    root = os.path.abspath(os.path.join(args.build, "bench"))
+
+    print(f"{'world':>18} {'move':>6} {'tool s':>8} {'copy s':>8} {'MB/s':>8} {'tool/copy':>9} {'peak RSS':>9}")
+    for size in map(int, args.sizes.split(",")):
+        for layout in ("inorder", "shuffled"):
+            folder = os.path.join(root, f"{size}-{layout}")
+            os.makedirs(folder, exist_ok=True)
+            world = os.path.join(folder, "WOODS.WLD")
+            subprocess.run([gen, "world", world, "--width", str(size), "--height", str(size),
+                            "--seed", "11", "--layout", layout], check=True)
+            megabytes = os.path.getsize(world) / 1e6
+
+            tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, EXPORT_ANSWERS),
+                                  before=lambda: remove_bitmaps(folder, BITMAPS))
+            sizes = [os.path.getsize(os.path.join(folder, n)) for n in BITMAPS]
+            copy_runs = median_of(args.runs, lambda: copy_export(folder, sizes))
+            report(f"{size}x{size} {layout}", "export", tool_runs, copy_runs, megabytes)
+
+            tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, IMPORT_ANSWERS))
+            copy_runs = median_of(args.runs, lambda: copy_import(folder))
+            report(f"{size}x{size} {layout}", "import", tool_runs, copy_runs, megabytes)
+            remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS])
+
+
+def report(world, move, tool_runs, copy_runs, megabytes):
+    tool_s = statistics.median(t for t, _ in tool_runs)
+    copy_s = statistics.median(copy_runs)
+    rss = max(r for _, r in tool_runs) / 1024
+    print(f"{world:>18} {move:>6} {tool_s:8.3f} {copy_s:8.3f} {megabytes / tool_s:8.0f} "
+          f"{tool_s / copy_s:9.2f} {rss:7.1f} MiB", flush=True)
+
+
+if __name__ == "__main__":
+    main()
