@@ -1,8 +1,9 @@
 # Front door for the usual jobs; CMake does the building.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo test check check-sanitize fuzz bench clean
 
 all: build
 
@@ -14,12 +15,25 @@ build:
 demo: build
 	tools/demo.sh $(BUILD)
 
-test: build
+# Everything CI runs: the suite, the suite under the sanitizers, bounded fuzzing.
+test: check check-sanitize fuzz
+
+check: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-clean:
-	rm -rf $(BUILD)
+check-sanitize:
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARSH_SANITIZE=ON
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && ctest --output-on-failure -j$(JOBS)
+
+fuzz: build
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARSH_FUZZ=ON -DVELMARSH_TESTS=OFF
+	cmake --build $(BUILD)-fuzz -j$(JOBS)
+	/usr/bin/python3 tests/fuzz/run_fuzzers.py $(BUILD)-fuzz $(BUILD)/worldgen --seconds $(FUZZ_SECONDS)
 
 # Full export and import of big generated worlds against the copy limit.
 bench: build
 	/usr/bin/python3 tools/bench.py $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

@@ -90,7 +90,8 @@ std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::clamp(v, 0.
 
 void WriteFileOrDie(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+    if (f == nullptr || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
+        std::fclose(f) != 0) {
         std::perror(path.c_str());
         std::exit(1);
     }

@@ -50,11 +50,17 @@ int RunTool(AppState& state) {
         console::PrintErrorLine(platform::LastError(), "opening", state.WorldPath);
         return 0;
     }
-    // A refused world ends the run like a failed header read: the handle,
-    // through which nothing was written, goes with the process.
-    if (!ReadWldHeader(state)) return 0;
+    // A refused world ends the run like a failed header read; nothing was
+    // written through the handle.
+    if (!ReadWldHeader(state)) {
+        platform::CloseFile(state.World);
+        return 0;
+    }
     ShowWldHeader(state.Header);
-    if (!CheckWorldLimits(state)) return 0;
+    if (!CheckWorldLimits(state)) {
+        platform::CloseFile(state.World);
+        return 0;
+    }
 
     state.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * state.Header.Width));
     FillBitmapDialog(state);

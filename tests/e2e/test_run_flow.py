@@ -6,11 +6,13 @@ import resource
 import select
 import subprocess
 import time
+import unittest
 
 from harness import (CRLF, FAULT_PROBE, VELMARSH, World, banner, header_block, lines, read,
                      run_tool, ToolTest)
 
 CANCEL_ALL = ["c", "c", "c", "c"]
+SANITIZED = os.environ.get("E2E_SANITIZED") == "1"
 
 
 class WorldDialog(ToolTest):
@@ -143,8 +145,13 @@ class RuntimeErrors(ToolTest):
                               preexec_fn=preexec, timeout=60)
 
     def test_faults_and_allocation_limits(self):
+        # The sanitizers report these faults themselves before any signal is
+        # raised, and their shadow memory does not fit under a memory limit.
+        preempted = {"divide", "segv", "alloc-none"} if SANITIZED else set()
         for what, code in (("divide", 200), ("stack", 202), ("segv", 216), ("ill", 217),
                            ("alloc-huge", 204), ("alloc-none", 203)):
+            if what in preempted:
+                continue
             with self.subTest(what=what):
                 r = self.probe(what, limit_memory=(what == "alloc-none"))
                 self.assertEqual(r.returncode, code, r.stdout)
@@ -152,6 +159,7 @@ class RuntimeErrors(ToolTest):
                 self.assertIsNotNone(m, r.stdout)
                 self.assertEqual(int(m.group(1)), code)
 
+    @unittest.skipIf(SANITIZED, "the sanitizers report a null access themselves")
     def test_addresses_are_the_same_in_every_run(self):
         first = self.probe("segv").stdout
         self.assertEqual(self.probe("segv").stdout, first)

@@ -86,6 +86,21 @@ TEST(BmpHeader, LandTypePaletteThenGreyAgain) {
         }
 }
 
+// A failed write of the LandType header leaves the palette grey all the same.
+TEST(BmpHeader, FailedLandTypeWriteStillRestoresGrey) {
+    const platform::FileHandle full = platform::OpenFile("/dev/full", platform::Share::None, platform::Disposition::OpenExisting);
+    ASSERT_NE(full, platform::kInvalidFile);
+    BmpHeader header{};
+    PrepareBmpHeader(header);
+    BmpHeader grey = header;
+    EXPECT_FALSE(WriteBmpHeader(header, full, 100, 80, Palette::LandType));
+    EXPECT_EQ(platform::LastError(), 28u);
+    platform::CloseFile(full);
+    SetBmpSize(grey, 100, 80);
+    EXPECT_EQ(std::vector<std::uint8_t>(header.Bytes, header.Bytes + kBmpHeaderSize),
+              std::vector<std::uint8_t>(grey.Bytes, grey.Bytes + kBmpHeaderSize));
+}
+
 struct Prefix {
     std::uint8_t Bytes[kBmpPrefixSize] = {};
     Prefix() {

@@ -1,0 +1,197 @@
+"""Write faults at many points, a full disk under the world, and worlds beyond
+2 GiB: the tool reports each failure on its line and never claims success."""
+import os
+import re
+import struct
+import subprocess
+import unittest
+
+from harness import (World, gen, lm_pass_model, read, stride, write, ToolTest)
+
+ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
+NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
+         "largemap": "largemap.bmp"}
+EXPORT_ALL = ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""]
+IMPORT_ALL = ["WOODS.WLD"] + [a for layer in ORDER for a in ("n", NAMES[layer])]
+
+
+def body(out):
+    """The console lines after the header block."""
+    text = out.decode("latin-1")
+    return text[text.index("SmallMapOffset"):].split("\r\n")[2:]
+
+
+class WriteFaults(ToolTest):
+    def test_export_under_file_size_limits(self):
+        path = self.world(width=30, height=20)
+        before = read(path)
+        _, files = lm_pass_model(before, exports=ORDER[1:])
+        sizes = {"smallmap": 1078 + 32 * 20, **{l: len(f) for l, f in files.items()}}
+        for limit in (0, 1, 700, 1077, 1078, 1079, 1500, 1718, 1719, 5000, 16000, 16077, 16078, 20000):
+            with self.subTest(limit=limit):
+                for name in NAMES.values():
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
+                r = self.run_tool(EXPORT_ALL, file_limit=limit)
+                self.assertEqual(r.rc, 0)
+                lines = body(r.out)
+                small, staged, pass_line = lines[0], lines[1:4], lines[5]
+                p = {l: self.path(n) for l, n in NAMES.items()}
+                # The SmallMap line: done only when the whole file fits.
+                if limit < 1078:
+                    self.assertEqual(small, f"Writing {p['smallmap']}...Error 27 writing BMP header!")
+                    self.assertEqual(lines[1], "Done!")
+                    staged, pass_line = lines[2:5], lines[6] if len(lines) > 6 else ""
+                elif sizes["smallmap"] > limit:
+                    self.assertEqual(small, f"Writing {p['smallmap']}...Error 27 writing {p['smallmap']}!")
+                else:
+                    self.assertEqual(small, f"Writing {p['smallmap']}...Done!")
+                    self.assertEqual(read(p["smallmap"])[1078:], b"".join(
+                        World(before).smallmap_block()[y * 30:(y + 1) * 30] + bytes(2) for y in range(19, -1, -1)))
+                for layer, line in zip(ORDER[1:], staged):
+                    tail = "Done!" if limit >= 1078 else "Error 27 writing BMP header!"
+                    self.assertEqual(line, f"Writing BMP header to {p[layer]}...{tail}")
+                if limit < 1078:
+                    self.assertNotIn("Reading and writing LM data", r.out.decode("latin-1"))
+                    continue
+                too_big = [l for l in ORDER[1:] if sizes[l] > limit]
+                if not too_big:
+                    self.assertEqual(pass_line, "Reading and writing LM data...Done!")
+                    for layer in ORDER[1:]:
+                        self.assertEqual(read(p[layer]), files[layer])
+                else:
+                    m = re.fullmatch(r"Reading and writing LM data\.\.\.Error 27 writing (.*)!", pass_line)
+                    self.assertIsNotNone(m, pass_line)
+                    self.assertIn(m.group(1), [p[l] for l in too_big])
+                for layer in ORDER:
+                    self.assertLessEqual(os.path.getsize(p[layer]), max(limit, 0))
+                self.assertEqual(read(path), before)
+
+    def test_import_under_file_size_limits(self):
+        path = self.world(width=12, height=9, layout="shuffled")
+        self.run_tool(EXPORT_ALL)
+        original = read(path)
+        world = World(original)
+        ends = sorted({world.smallmap + 12 * 9, max(world.entry(x, y) + 47 for x in range(12) for y in range(9))})
+        for limit in (200, 1000, 3000, 5000, ends[0] - 1, ends[0], ends[-1] - 1, ends[-1]):
+            with self.subTest(limit=limit):
+                write(path, original)
+                r = self.run_tool(IMPORT_ALL, file_limit=limit)
+                self.assertEqual(r.rc, 0)
+                text = r.out.decode("latin-1")
+                small = re.search(r"Importing .*?\.\.\.(.*)\r\n", text).group(1)
+                lm = re.search(r"Reading and writing LM data\.\.\.(.*)\r\n", text).group(1)
+                # A write that would reach past the limit fails; nothing else does.
+                small_fails = world.smallmap + 12 * 9 > limit
+                lm_fails = max(world.entry(x, y) + 47 for x in range(12) for y in range(9)) > limit
+                self.assertEqual(small, f"Error 27 writing {path}!" if small_fails else "Done!")
+                self.assertEqual(lm, f"Error 27 writing {path}!" if lm_fails else "Done!")
+                after = read(path)
+                self.assertEqual(len(after), len(original))
+                # The export/import round trip changes nothing, half done or not.
+                self.assertEqual(after, original)
+
+    def test_disk_full_under_the_world(self):
+        mount = os.path.join(self.dir, "small-disk")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("mounting a small file system needs root")
+        try:
+            # A world whose record area is a hole: writing records needs new space.
+            source = World(read(self.world(width=64, height=64)))
+            path = os.path.join(mount, "WOODS.WLD")
+            table_end = 144 + 4 * 64 * 64
+            with open(path, "wb") as f:
+                f.write(source.data[:table_end])
+                f.seek(source.smallmap)
+                f.write(source.data[source.smallmap:])
+            filler = os.open(os.path.join(mount, "filler"), os.O_WRONLY | os.O_CREAT)
+            try:
+                while True:
+                    os.write(filler, bytes(4096))
+            except OSError:
+                pass
+            os.close(filler)
+            self.bitmap("lmheight.bmp", width=64, height=64, pattern="noise")
+            r = self.run_tool([path, "c", "c", "n", "lmheight.bmp", "c"])
+            self.assertEqual(r.rc, 0)
+            self.assertTrue(r.out.endswith(f"\r\nReading and writing LM data...Error 28 writing {path}!\r\n".encode()),
+                            r.out[-200:])
+            self.assertEqual(os.path.getsize(path), len(source.data))
+        finally:
+            subprocess.run(["umount", mount])
+
+
+class HugeWorlds(ToolTest):
+    def test_records_and_smallmap_beyond_2_gib(self):
+        w, h = 40, 30
+        compact = World(read(self.world(width=w, height=h, layout="shuffled", seed=3)))
+        base = (3 << 30) + 5  # records and SmallMap between 3 and 4 GiB, at odd places
+        table = []
+        path = self.path("HUGE.WLD")
+        with open(path, "wb") as f:
+            header = bytearray(compact.data[:144])
+            smallmap_at = base + 48 * w * h + 1001
+            struct.pack_into("<I", header, 28, smallmap_at)
+            f.write(header)
+            for y in range(h):
+                for x in range(w):
+                    table.append(base + 48 * (y * w + x) + (y * w + x) % 2)
+            f.write(struct.pack(f"<{w * h}I", *table))
+            for i, p in enumerate(table):
+                f.seek(p)
+                f.write(compact.record(i % w, i // w))
+            f.seek(smallmap_at)
+            f.write(compact.smallmap_block())
+        self.assertGreater(os.path.getsize(path), 3 << 30)
+        before_head = read_range(path, 0, 144 + 4 * w * h)
+
+        r = self.run_tool(["HUGE.WLD", "y", "", "y", "", "y", "", "y", ""])
+        self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"), r.out[-300:])
+        _, files = lm_pass_model(compact.data, exports=["landtype", "lmheight", "largemap"])
+        for layer in ("landtype", "lmheight", "largemap"):
+            self.assertEqual(read(self.path(NAMES[layer])), files[layer], layer)
+        self.assertEqual(read(self.path("smallmap.bmp"))[1078:], b"".join(
+            compact.smallmap_block()[y * w:(y + 1) * w] for y in range(h - 1, -1, -1)))
+
+        # Edited bitmaps back in: every record lands at its place above 3 GiB.
+        edits = {}
+        for layer in ("landtype", "lmheight", "largemap"):
+            data = bytearray(read(self.path(NAMES[layer])))
+            for i in range(1078, len(data), 5):
+                data[i] = (data[i] * 7 + 1) % 3 if layer == "landtype" else (data[i] + 99) % 256
+            edits[layer] = bytes(data)
+            write(self.path(NAMES[layer]), edits[layer])
+        r = self.run_tool(["HUGE.WLD", "c", "n", "landtype.bmp", "n", "lmheight.bmp", "n", "largemap.bmp"])
+        self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"), r.out[-300:])
+        expected = World(lm_pass_model(compact.data, imports=edits)[0])
+        for i, p in enumerate(table):
+            self.assertEqual(read_range(path, p, 47), bytes(expected.record(i % w, i // w)))
+        self.assertEqual(read_range(path, 0, 144 + 4 * w * h), before_head)
+
+    def test_largest_map_both_ways(self):
+        path = self.world(width=2047, height=2047, seed=5)
+        size = os.path.getsize(path)
+        r = self.run_tool(EXPORT_ALL)
+        self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"))
+        self.assertEqual(os.path.getsize(self.path("largemap.bmp")), 1078 + 10236 * 10235)
+        self.assertEqual(os.path.getsize(self.path("landtype.bmp")), 1078 + 2048 * 2047)
+        world_before = read(path)
+        world = World(world_before)
+        # Spot checks: corners of the map in every layer, map row 0 on top.
+        lm = self.path("largemap.bmp")
+        for x, y in ((0, 0), (2046, 0), (0, 2046), (2046, 2046), (1000, 777)):
+            rec = world.record(x, y)
+            self.assertEqual(read_range(self.path("lmheight.bmp"), 1078 + 2048 * (2046 - y) + x, 1)[0], rec[9])
+            self.assertEqual(read_range(lm, 1078 + 10236 * (10234 - 5 * y) + 5 * x, 5), bytes(rec[22:27]))
+        r = self.run_tool(IMPORT_ALL)
+        self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"))
+        self.assertEqual(os.path.getsize(path), size)
+        self.assertTrue(read(path) == world_before)
+
+
+def read_range(path, offset, count):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        return f.read(count)
