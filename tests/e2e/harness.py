@@ -51,6 +51,7 @@ class Result:
 def run_tool(answers, cwd, env_extra=None, file_limit=None, stdout=None, exe=None, args=()):
     """Runs the tool with one answer per line; returns stdout, stderr and code."""
     env = {"PATH": "/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C"}
+    env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
     env.update(env_extra or {})
     preexec = None
     if file_limit is not None:

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/dialog_rules.h"
+#include "platform/posix/terminal.h"
 
 namespace platform {
 namespace {
@@ -61,10 +62,35 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     query.BufferSize = dialog.FileBufferSize;
 
     const std::string heading = std::string(dialog.Title) + " (" + dialog.FilterText + ": " +
-                                dialog.FilterPattern + ")\n";
+                                dialog.FilterPattern + ")";
+    const bool interactive = terminal::IsInteractive();
+    if (interactive) {
+        // The proposed name stands in the edited line; an emptied line cancels.
+        const std::string prefill = query.Proposed;
+        query.Proposed.clear();
+        Prompt(terminal::Heading(heading) + "\n");
+        for (std::string line = prefill;;) {
+            if (!terminal::ReadFileName(line, &line)) return false;
+            const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
+            if (outcome.Step == DialogStep::Cancel) return false;
+            if (outcome.Step == DialogStep::AskAgain) {
+                terminal::Note(outcome.Note);
+                continue;
+            }
+            if (outcome.Step == DialogStep::ConfirmReplace) {
+                const terminal::Answer answer = terminal::AskReplace(outcome.Path);
+                if (answer == terminal::Answer::Cancel) return false;
+                if (answer == terminal::Answer::No) continue;
+            }
+            terminal::RememberPath(outcome.Path);
+            std::memcpy(dialog.FileBuffer, outcome.Path.c_str(), outcome.Path.size() + 1);
+            return true;
+        }
+    }
+
     const std::string ask =
         query.Proposed.empty() ? std::string("File name: ") : "File name [" + query.Proposed + "]: ";
-    Prompt(heading);
+    Prompt(heading + "\n");
     for (;;) {
         Prompt(ask);
         std::string line;
@@ -97,6 +123,13 @@ bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); 
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
 int MessageBoxYesNoCancel(const char* text, const char* caption) {
+    if (terminal::IsInteractive()) {
+        switch (terminal::AskYesNoCancel(caption, text)) {
+            case terminal::Answer::Yes: return kIdYes;
+            case terminal::Answer::No: return kIdNo;
+            case terminal::Answer::Cancel: return kIdCancel;
+        }
+    }
     Prompt(std::string("\n") + caption + "\n" + text + "\n");
     for (;;) {
         Prompt("[Y]es, [N]o, [C]ancel (default Yes): ");

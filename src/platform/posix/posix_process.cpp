@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/terminal.h"
 
 namespace platform {
 namespace {
@@ -71,6 +72,7 @@ char* PutText(char* out, const char* text) {
 }
 
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
+    terminal::Restore();
     char text[64 + kMaxFrames * 16];
     char* out = PutText(text, "Runtime error ");
     out = PutDecimal(out, static_cast<unsigned>(code));
@@ -143,6 +145,7 @@ void OnFault(int signal, siginfo_t* info, void* rawContext) {
 
 void InitProcess() {
     std::setlocale(LC_CTYPE, "");
+    terminal::SaveInitialMode();
     const char* codeset = nl_langinfo(CODESET);
     g_utf8Console = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 

@@ -1,0 +1,282 @@
+#include "platform/posix/terminal.h"
+
+#include <dirent.h>
+#include <histedit.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+#include <algorithm>
+
+namespace platform::terminal {
+namespace {
+
+termios g_initialMode;
+volatile sig_atomic_t g_haveInitialMode = 0;
+
+// A lone Esc reaches the editor as this otherwise unused control key.
+constexpr wchar_t kLoneEscape = 0x1D;
+constexpr int kEscapeWaitMs = 40;
+
+EditLine* g_editor = nullptr;
+History* g_history = nullptr;
+
+bool UseColour() { return isatty(STDERR_FILENO) && std::getenv("NO_COLOR") == nullptr; }
+
+// One byte from the terminal, or -1 at its end.
+int ReadByte(int timeoutMs) {
+    if (timeoutMs >= 0) {
+        pollfd pfd{STDIN_FILENO, POLLIN, 0};
+        if (poll(&pfd, 1, timeoutMs) <= 0) return -2;
+    }
+    unsigned char c = 0;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n == 1) return c;
+        if (n < 0 && errno == EINTR) continue;
+        return -1;
+    }
+}
+
+// Esc alone, or the start of a key's escape sequence? Sequences arrive at
+// once; a person's next key does not.
+bool IsLoneEscape() {
+    pollfd pfd{STDIN_FILENO, POLLIN, 0};
+    return poll(&pfd, 1, kEscapeWaitMs) <= 0;
+}
+
+int ReadEditorChar(EditLine*, wchar_t* out) {
+    const int c = ReadByte(-1);
+    if (c < 0) return 0;
+    if (c == 0x1B && IsLoneEscape()) {
+        *out = kLoneEscape;
+        return 1;
+    }
+    if (c < 0x80) {
+        *out = static_cast<wchar_t>(c);
+        return 1;
+    }
+    // A UTF-8 sequence: its lead byte says how many bytes follow.
+    char bytes[4] = {static_cast<char>(c)};
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    for (int i = 1; i < length; ++i) {
+        const int next = ReadByte(-1);
+        if (next < 0) return 0;
+        bytes[i] = static_cast<char>(next);
+    }
+    std::mbstate_t state{};
+    wchar_t wide = 0;
+    *out = std::mbrtowc(&wide, bytes, static_cast<std::size_t>(length), &state) > 0 ? wide : L'?';
+    return 1;
+}
+
+unsigned char CancelDialog(EditLine*, int) { return CC_EOF; }
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Tab completes the file or folder name before the cursor; the whole line is
+// one path, spaces and all. A folder gets its slash. When the names share
+// nothing more, a second Tab lists them.
+unsigned char CompleteFileName(EditLine* editor, int) {
+    static std::string lastAsked;
+    const LineInfo* info = el_line(editor);
+    const std::string typed(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
+    const std::size_t slash = typed.rfind('/');
+    const std::string shownFolder = slash == std::string::npos ? "" : typed.substr(0, slash + 1);
+    const std::string prefix = typed.substr(shownFolder.size());
+    std::string folder = shownFolder.empty() ? "." : shownFolder;
+    const char* home = std::getenv("HOME");
+    if (folder.rfind("~/", 0) == 0 && home != nullptr) folder = home + folder.substr(1);
+
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0) continue;
+            if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
+            names.push_back(IsFolder(folder + "/" + name) ? name + "/" : name);
+        }
+        closedir(dir);
+    }
+    if (names.empty()) return CC_REFRESH_BEEP;
+    std::sort(names.begin(), names.end());
+
+    std::string common = names.front();
+    for (const std::string& name : names) {
+        std::size_t n = 0;
+        while (n < common.size() && n < name.size() && common[n] == name[n]) ++n;
+        common.resize(n);
+    }
+    if (names.size() > 1 && !common.empty() && common.back() == '/') common.pop_back();
+    if (common.size() > prefix.size()) {
+        el_insertstr(editor, common.substr(prefix.size()).c_str());
+        // Still more than one: the next Tab lists them.
+        lastAsked = names.size() > 1 ? shownFolder + common : "";
+        return CC_REFRESH;
+    }
+    if (names.size() == 1 || lastAsked != typed) {
+        lastAsked = typed;
+        return CC_REFRESH_BEEP;
+    }
+    std::string list = "\n";
+    for (const std::string& name : names) list += name + "  ";
+    std::fprintf(stderr, "%s\n", list.c_str());
+    return CC_REDISPLAY;
+}
+
+const char* Prompt(EditLine*) {
+    static const std::string plain = "File name: ";
+    static const std::string coloured = "\1\033[1m\1File name:\1\033[0m\1 ";
+    return UseColour() ? coloured.c_str() : plain.c_str();
+}
+
+EditLine* Editor() {
+    if (g_editor != nullptr) return g_editor;
+    g_editor = el_init("velmarsh", stdin, stderr, stderr);
+    g_history = history_init();
+    HistEvent event;
+    history(g_history, &event, H_SETSIZE, 100);
+    el_set(g_editor, EL_HIST, history, g_history);
+    el_set(g_editor, EL_EDITOR, "emacs");
+    el_set(g_editor, EL_SIGNAL, 1);  // the editor puts the terminal back on a signal
+    el_set(g_editor, EL_PROMPT_ESC, Prompt, '\1');
+    el_set(g_editor, EL_GETCFN, ReadEditorChar);
+    el_set(g_editor, EL_ADDFN, "velmarsh-complete", "Complete a file or folder name", CompleteFileName);
+    el_set(g_editor, EL_ADDFN, "velmarsh-cancel", "Cancel the dialog", CancelDialog);
+    el_set(g_editor, EL_BIND, "^I", "velmarsh-complete", nullptr);
+    el_set(g_editor, EL_BIND, "^D", "velmarsh-cancel", nullptr);
+    el_set(g_editor, EL_BIND, "^]", "velmarsh-cancel", nullptr);
+    el_set(g_editor, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
+    el_set(g_editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+    for (const char* home : {"\033[H", "\033OH", "\033[1~", "\033[7~"})
+        el_set(g_editor, EL_BIND, home, "ed-move-to-beg", nullptr);
+    for (const char* end : {"\033[F", "\033OF", "\033[4~", "\033[8~"})
+        el_set(g_editor, EL_BIND, end, "ed-move-to-end", nullptr);
+    std::atexit([] {
+        el_end(g_editor);
+        history_end(g_history);
+    });
+    return g_editor;
+}
+
+// The terminal in single-key mode for one read; a signal meanwhile puts the
+// terminal back before the process goes.
+void LeaveOnSignal(int signal) {
+    Restore();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+int ReadKey() {
+    termios mode{};
+    if (tcgetattr(STDIN_FILENO, &mode) != 0) return -1;
+    termios raw = mode;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    struct sigaction leave {}, old[3];
+    leave.sa_handler = LeaveOnSignal;
+    const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
+    for (int i = 0; i < 3; ++i) sigaction(signals[i], &leave, &old[i]);
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    int key = ReadByte(-1);
+    if (key == 0x1B && !IsLoneEscape()) {
+        while (ReadByte(kEscapeWaitMs) >= 0) {
+        }
+        key = 0;  // a cursor or function key: not an answer
+    }
+    tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+    for (int i = 0; i < 3; ++i) sigaction(signals[i], &old[i], nullptr);
+    return key;
+}
+
+void Say(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+bool IsInteractive() { return isatty(STDIN_FILENO) != 0; }
+
+void SaveInitialMode() {
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_initialMode) == 0) g_haveInitialMode = 1;
+}
+
+void Restore() {
+    if (g_haveInitialMode) tcsetattr(STDIN_FILENO, TCSANOW, &g_initialMode);
+}
+
+std::string Heading(const std::string& text) {
+    return UseColour() ? "\033[1;36m" + text + "\033[0m" : text;
+}
+
+void Note(const std::string& text) { Say((UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n"); }
+
+bool ReadFileName(const std::string& prefill, std::string* line) {
+    EditLine* editor = Editor();
+    el_reset(editor);
+    if (!prefill.empty()) el_push(editor, prefill.c_str());
+    int count = 0;
+    const char* text = el_gets(editor, &count);
+    if (text == nullptr || count <= 0) {
+        Say("\n");
+        return false;
+    }
+    line->assign(text, static_cast<std::size_t>(count));
+    while (!line->empty() && (line->back() == '\n' || line->back() == '\r')) line->pop_back();
+    return true;
+}
+
+void RememberPath(const std::string& path) {
+    HistEvent event;
+    if (g_history != nullptr) history(g_history, &event, H_ENTER, path.c_str());
+}
+
+Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
+    Say("\n" + Heading(caption) + "\n" + text + "\n");
+    Say(UseColour() ? "\033[1m[Y]es, [N]o, [C]ancel\033[0m (default Yes): " : "[Y]es, [N]o, [C]ancel (default Yes): ");
+    for (;;) {
+        const int key = ReadKey();
+        Answer answer;
+        if (key == 'y' || key == 'Y' || key == '\r' || key == '\n') answer = Answer::Yes;
+        else if (key == 'n' || key == 'N') answer = Answer::No;
+        else if (key == 'c' || key == 'C' || key == 0x1B || key == 0x04 || key < 0) answer = Answer::Cancel;
+        else continue;
+        Say(answer == Answer::Yes ? "Yes\n" : answer == Answer::No ? "No\n" : "Cancel\n");
+        return answer;
+    }
+}
+
+Answer AskReplace(const std::string& path) {
+    Say(path + " already exists. Replace it? [y/N]: ");
+    for (;;) {
+        const int key = ReadKey();
+        if (key == 'y' || key == 'Y') {
+            Say("Yes\n");
+            return Answer::Yes;
+        }
+        if (key == 'n' || key == 'N' || key == '\r' || key == '\n') {
+            Say("No\n");
+            return Answer::No;
+        }
+        if (key == 0x1B || key == 0x04 || key < 0) {
+            Say("Cancel\n");
+            return Answer::Cancel;
+        }
+    }
+}
+
+}  // namespace platform::terminal

@@ -1,0 +1,34 @@
+// Dialogs for a person at a terminal: line editing, file name completion and
+// a history of the run's paths for file names, single keys for questions.
+// Used only when standard input is a terminal; scripts keep the plain line
+// protocol.
+#pragma once
+
+#include <string>
+
+namespace platform::terminal {
+
+bool IsInteractive();
+
+// Remembers the terminal's mode at start; Restore() puts it back, also from
+// a signal handler.
+void SaveInitialMode();
+void Restore();
+
+// Colour for headings, when standard error is a terminal and NO_COLOR is unset.
+std::string Heading(const std::string& text);
+void Note(const std::string& text);
+
+// One edited line, pre-filled with prefill; false when the user cancels
+// (Esc or Ctrl-D).
+bool ReadFileName(const std::string& prefill, std::string* line);
+void RememberPath(const std::string& path);
+
+enum class Answer { Yes, No, Cancel };
+
+// The Yes/No/Cancel box: y, n, c, Enter for Yes, Esc or Ctrl-D for Cancel.
+Answer AskYesNoCancel(const std::string& caption, const std::string& text);
+// Replace an existing file? y for Yes; n or Enter for No; Esc or Ctrl-D cancels.
+Answer AskReplace(const std::string& path);
+
+}  // namespace platform::terminal

@@ -1,0 +1,141 @@
+"""The dialogs at a real terminal (tmux): editing, completion, one-key answers,
+cancelling, and the terminal's mode afterwards."""
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from harness import VELMARSH, ToolTest
+
+
+@unittest.skipIf(shutil.which("tmux") is None, "needs tmux")
+class Terminal(ToolTest):
+    def setUp(self):
+        super().setUp()
+        self.session = f"velmarsh-{os.getpid()}-{id(self)}"
+        self.socket = ["tmux", "-L", self.session]
+
+    def tearDown(self):
+        subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
+        super().tearDown()
+
+    def start(self, env=""):
+        # The shell keeps going after a Ctrl-C so that it can read the mode back.
+        script = (f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; "
+                  f"echo $? > rc.txt; stty -g > after.txt; sleep 600")
+        subprocess.run(self.socket + ["new-session", "-d", "-s", "t", "-x", "150", "-y", "60", script], check=True)
+        self.wait_for("File name:")
+
+    def keys(self, *keys):
+        subprocess.run(self.socket + ["send-keys", "-t", "t", *keys], check=True)
+        time.sleep(0.15)
+
+    def screen(self, escapes=False):
+        args = ["capture-pane", "-p", "-t", "t", "-S", "-200"] + (["-e"] if escapes else [])
+        return subprocess.run(self.socket + args, stdout=subprocess.PIPE, text=True).stdout
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.screen():
+                return
+            time.sleep(0.05)
+        self.fail(f"{text!r} never appeared:\n{self.screen()}")
+
+    def finished(self):
+        deadline = time.time() + 10
+        while not os.path.exists(self.path("after.txt")) and time.time() < deadline:
+            time.sleep(0.05)
+        with open(self.path("rc.txt")) as f:
+            rc = int(f.read())
+        with open(self.path("before.txt")) as a, open(self.path("after.txt")) as b:
+            self.assertEqual(a.read(), b.read(), "the terminal's mode was not restored")
+        return rc
+
+    def test_tab_completes_and_lists(self):
+        os.mkdir(self.path("maps"))
+        self.world("maps/WOODS.WLD", width=6, height=4)
+        self.world("maps/WORLD2.WLD", width=6, height=4)
+        self.start()
+        self.keys("ma", "Tab")
+        self.wait_for("File name: maps/")
+        self.keys("W", "Tab")  # completes the part the names share...
+        self.wait_for("File name: maps/WO")
+        self.keys("Tab")       # ...and the next Tab lists them
+        self.wait_for("WOODS.WLD  WORLD2.WLD")
+        self.keys("O", "Tab", "Enter")
+        self.wait_for(f"Loading {self.path('maps/WOODS.WLD')}...")
+        self.keys("c", "c", "c", "c")
+        self.assertEqual(self.finished(), 0)
+
+    def test_proposed_name_accepted_or_edited(self):
+        self.world(width=6, height=4)
+        self.start()
+        self.keys("WOODS.WLD", "Enter")
+        self.wait_for("(default Yes)")
+        self.keys("y")
+        self.wait_for("File name: smallmap.bmp")
+        self.keys("Enter")
+        self.wait_for(f"Writing {self.path('smallmap.bmp')}...Done!")
+        self.keys("y")
+        self.wait_for("File name: landtype.bmp")
+        self.keys("C-u", "mine", "Enter")
+        self.wait_for(f"Writing BMP header to {self.path('mine.BMP')}...Done!")
+        self.keys("y")
+        self.wait_for("File name: lmheight.bmp")
+        self.keys("BSpace", "BSpace", "BSpace", "BSpace", "Left", "X", "Home", "Right", "C-a", "my-", "End", ".bmp", "Enter")
+        self.wait_for(f"Writing BMP header to {self.path('my-lmheighXt.bmp')}...Done!")
+        self.keys("c")
+        self.wait_for("Reading and writing LM data...Done!")
+        self.assertEqual(self.finished(), 0)
+        self.assertEqual(os.path.getsize(self.path("mine.BMP")), 1078 + 8 * 4)
+
+    def test_one_key_answers_and_cancelling(self):
+        self.world(width=6, height=4)
+        self.start()
+        self.keys("WOODS.WLD", "Enter")
+        self.wait_for("(default Yes)")
+        self.keys("n")   # SmallMap: import...
+        self.wait_for("Import SmallMap BMP")
+        self.keys("Escape")  # ...but Esc closes the dialog
+        self.wait_for("Export LandType BMP")
+        self.keys("Enter")   # the default button: Yes
+        self.wait_for("File name: landtype.bmp")
+        self.keys("C-d")     # Ctrl-D closes the dialog too
+        self.wait_for("Export LandHeight BMP")
+        self.keys("x", "C")  # not an answer, then Cancel
+        self.wait_for("Export LargeMap BMP")
+        self.keys("Escape")
+        self.assertEqual(self.finished(), 0)
+        screen = self.screen()
+        for word in ("): No", "): Yes", "): Cancel"):
+            self.assertIn(word, screen)
+        self.assertNotIn("Writing", screen)
+        self.assertNotIn("Reading", screen)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["WOODS.WLD", "after.txt", "before.txt", "rc.txt"])
+
+    def test_ctrl_c_restores_the_terminal(self):
+        self.world(width=6, height=4)
+        for where in ("box", "line"):
+            with self.subTest(where=where):
+                subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
+                for f in ("after.txt", "rc.txt"):
+                    if os.path.exists(self.path(f)):
+                        os.remove(self.path(f))
+                self.start()
+                self.keys("WOODS.WLD", "Enter")
+                self.wait_for("(default Yes)")
+                if where == "line":
+                    self.keys("y")
+                    self.wait_for("File name: smallmap.bmp")
+                self.keys("C-c")
+                self.assertEqual(self.finished(), 130)
+
+    def test_colour_only_without_no_color(self):
+        self.world(width=6, height=4)
+        self.start()
+        self.assertIn("\x1b[", self.screen(escapes=True))
+        subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
+        self.start(env="NO_COLOR=1")
+        self.assertNotIn("\x1b[1", self.screen(escapes=True))
