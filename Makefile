@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test check check-sanitize fuzz bench clean
+.PHONY: all build demo test check check-sanitize check-windows windows fuzz bench clean
 
 all: build
 
@@ -15,8 +15,9 @@ build:
 demo: build
 	tools/demo.sh $(BUILD)
 
-# Everything CI runs: the suite, the suite under the sanitizers, bounded fuzzing.
-test: check check-sanitize fuzz
+# Everything CI runs: the suite, the suite under the sanitizers, the Windows
+# build under Wine, bounded fuzzing.
+test: check check-sanitize check-windows fuzz
 
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -25,6 +26,15 @@ check-sanitize:
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARSH_SANITIZE=ON
 	cmake --build $(BUILD)-asan -j$(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j$(JOBS)
+
+# velmarsh.exe, cross-built with MinGW-w64 and linked statically.
+windows:
+	cmake -S . -B $(BUILD)-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)-win -j$(JOBS)
+
+check-windows: build windows
+	cd tests/e2e && WIN_BUILD=$(abspath $(BUILD)-win) WORLDGEN=$(abspath $(BUILD))/worldgen \
+		/usr/bin/python3 -m unittest -v test_windows
 
 fuzz: build
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARSH_FUZZ=ON -DVELMARSH_TESTS=OFF
@@ -36,4 +46,4 @@ bench: build
 	/usr/bin/python3 tools/bench.py $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-win

@@ -1,0 +1,111 @@
+// Files on Windows: the operating system does the sharing, so this is a thin
+// layer over the kernel32 calls with 64-bit positions throughout.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+DWORD g_lastError = 0;
+
+bool Fail() {
+    g_lastError = ::GetLastError();
+    return false;
+}
+
+HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+bool Position(HANDLE handle, std::int64_t distance, DWORD from, std::uint64_t* result = nullptr) {
+    LARGE_INTEGER move, now;
+    move.QuadPart = distance;
+    if (!::SetFilePointerEx(handle, move, &now, from)) return Fail();
+    if (result != nullptr) *result = static_cast<std::uint64_t>(now.QuadPart);
+    return true;
+}
+
+// Transfers at a position, leaving the file position where it was.
+template <typename Transfer>
+bool AtPosition(FileHandle file, std::uint64_t position, Transfer transfer) {
+    std::uint64_t saved = 0;
+    if (!Position(Handle(file), 0, FILE_CURRENT, &saved)) return false;
+    if (!Position(Handle(file), static_cast<std::int64_t>(position), FILE_BEGIN)) return false;
+    const bool ok = transfer();
+    const DWORD error = g_lastError;
+    Position(Handle(file), static_cast<std::int64_t>(saved), FILE_BEGIN);
+    g_lastError = error;
+    return ok;
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, Share share, Disposition disposition) {
+    const HANDLE handle = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0,
+                                       nullptr, disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        g_lastError = ::GetLastError();
+        return kInvalidFile;
+    }
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::uint32_t got = 0;
+    while (got < count) {
+        DWORD n = 0;
+        if (!::ReadFile(Handle(file), bytes + got, count - got, &n, nullptr)) {
+            *done = got;
+            return Fail();
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    *done = got;
+    return true;
+}
+
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    std::uint32_t put = 0;
+    while (put < count) {
+        DWORD n = 0;
+        if (!::WriteFile(Handle(file), bytes + put, count - put, &n, nullptr)) {
+            *done = put;
+            return Fail();
+        }
+        if (n == 0) break;
+        put += n;
+    }
+    *done = put;
+    return put == count || Fail();
+}
+
+bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    return AtPosition(file, position, [&] { return ReadFile(file, buffer, count, done); });
+}
+
+bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, std::uint32_t count,
+                 std::uint32_t* done) {
+    return AtPosition(file, position, [&] { return WriteFile(file, buffer, count, done); });
+}
+
+bool SeekFile(FileHandle file, std::uint64_t position) {
+    return Position(Handle(file), static_cast<std::int64_t>(position), FILE_BEGIN);
+}
+
+bool SkipInFile(FileHandle file, std::int64_t distance) { return Position(Handle(file), distance, FILE_CURRENT); }
+
+bool GetFileSize(FileHandle file, std::uint64_t* size) {
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(Handle(file), &value)) return Fail();
+    *size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool CloseFile(FileHandle file) { return ::CloseHandle(Handle(file)) || Fail(); }
+
+std::uint32_t LastError() { return g_lastError; }
+
+}  // namespace platform

@@ -1,0 +1,192 @@
+// Console output, memory and fatal runtime errors on Windows.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+constexpr int kMaxFrames = 64;
+constexpr int kConsoleFrames = 9;
+
+bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
+    while (n > 0) {
+        DWORD done = 0;
+        if (!::WriteFile(handle, bytes, static_cast<DWORD>(n), &done, nullptr) || done == 0) return false;
+        bytes += done;
+        n -= done;
+    }
+    return true;
+}
+
+// Relative to the module the address lies in, so that it can be looked up in
+// that module's map whatever address it was loaded at.
+std::uint32_t RelativeAddress(const void* address) {
+    HMODULE module = nullptr;
+    auto value = reinterpret_cast<std::uintptr_t>(address);
+    if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<LPCSTR>(address), &module))
+        value -= reinterpret_cast<std::uintptr_t>(module);
+    return static_cast<std::uint32_t>(value);
+}
+
+char* PutHex8(char* out, std::uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
+    return out;
+}
+
+char* PutDecimal(char* out, unsigned value) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+char* PutText(char* out, const char* text) {
+    while (*text != '\0') *out++ = *text++;
+    return out;
+}
+
+bool StdoutIsConsole() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+[[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
+    char text[64 + kMaxFrames * 16];
+    char* out = PutText(text, "Runtime error ");
+    out = PutDecimal(out, static_cast<unsigned>(code));
+    out = PutText(out, " at 0x");
+    out = PutHex8(out, RelativeAddress(address));
+    out = PutText(out, "\r\n");
+    const int limit = StdoutIsConsole() ? kConsoleFrames : kMaxFrames;
+    for (int i = 0; i < frameCount && i < limit; ++i) {
+        out = PutText(out, "  0x");
+        out = PutHex8(out, RelativeAddress(frames[i]));
+        out = PutText(out, "\r\n");
+    }
+    out = PutText(out, "\r\n");
+    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<std::size_t>(out - text));
+    ::ExitProcess(static_cast<UINT>(code));
+}
+
+int CodeOf(DWORD exception) {
+    switch (exception) {
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        case EXCEPTION_FLT_DIVIDE_BY_ZERO: return 200;
+        case EXCEPTION_STACK_OVERFLOW: return 202;
+        case EXCEPTION_FLT_OVERFLOW: return 205;
+        case EXCEPTION_FLT_UNDERFLOW: return 206;
+        case EXCEPTION_FLT_INVALID_OPERATION:
+        case EXCEPTION_FLT_INEXACT_RESULT:
+        case EXCEPTION_FLT_DENORMAL_OPERAND:
+        case EXCEPTION_FLT_STACK_CHECK: return 207;
+        case EXCEPTION_INT_OVERFLOW: return 215;
+        case EXCEPTION_ACCESS_VIOLATION:
+        case EXCEPTION_IN_PAGE_ERROR:
+        case EXCEPTION_PRIV_INSTRUCTION: return 216;
+        default: return 217;
+    }
+}
+
+// The callers of the faulting code, unwound from the fault's own context.
+int UnwindFrom(CONTEXT context, void** frames) {
+    int count = 0;
+#if defined(_M_X64) || defined(__x86_64__)
+    while (count < kMaxFrames) {
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+        if (function == nullptr) {
+            context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
+            context.Rsp += 8;
+        } else {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData,
+                               &establisher, nullptr);
+        }
+        if (context.Rip == 0) break;
+        frames[count++] = reinterpret_cast<void*>(context.Rip);
+    }
+#else
+    (void)context;
+    (void)frames;
+#endif
+    return count;
+}
+
+struct Fault {
+    CONTEXT Context;
+    DWORD Code;
+    void* Address;
+};
+
+DWORD WINAPI ReportFault(void* data) {
+    const auto* fault = static_cast<const Fault*>(data);
+    void* frames[kMaxFrames];
+    const int count = UnwindFrom(fault->Context, frames);
+    Report(CodeOf(fault->Code), fault->Address, frames, count);
+}
+
+// The report is made on a thread of its own: after a stack overflow the
+// faulting thread has no stack left to make it on.
+LONG ReportOnOwnThread(EXCEPTION_POINTERS* info) {
+    static Fault fault;
+    fault.Context = *info->ContextRecord;
+    fault.Code = info->ExceptionRecord->ExceptionCode;
+    fault.Address = info->ExceptionRecord->ExceptionAddress;
+    HANDLE reporter = ::CreateThread(nullptr, 256 * 1024, ReportFault, &fault, 0, nullptr);
+    if (reporter != nullptr) ::WaitForSingleObject(reporter, INFINITE);
+    ::ExitProcess(static_cast<UINT>(CodeOf(fault.Code)));
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) { return ReportOnOwnThread(info); }
+
+// A stack overflow may never reach the unhandled-exception filter.
+LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* info) {
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    return ReportOnOwnThread(info);
+}
+
+}  // namespace
+
+void InitProcess() {
+    // Room for the report after a stack overflow, and no error dialog boxes.
+    ULONG guarantee = 64 * 1024;
+    ::SetThreadStackGuarantee(&guarantee);
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    ::SetUnhandledExceptionFilter(OnUnhandledException);
+    ::AddVectoredExceptionHandler(1, OnStackOverflow);
+}
+
+void ConsoleWrite(std::string_view bytes) {
+    if (!WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size()))
+        RuntimeError(101, __builtin_return_address(0));
+}
+
+// The console shows the code page 437 frame bytes as they are.
+void ConsoleWriteFrame(std::string_view cp437) { ConsoleWrite(cp437); }
+
+void RuntimeError(int code, const void* address) {
+    void* frames[kMaxFrames];
+    const int count = ::CaptureStackBackTrace(2, kMaxFrames, frames, nullptr);
+    Report(code, address, frames, count);
+}
+
+void* AllocateMemory(std::uint32_t size) {
+    if (size >= 0x80000000u) RuntimeError(204, __builtin_return_address(0));
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr) RuntimeError(203, __builtin_return_address(0));
+    return memory;
+}
+
+void ReleaseMemory(void* memory) { std::free(memory); }
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+"""Scenarios that run the same way against the Linux build (answers on
+standard input) and the Windows build (dialogs answered under Wine), so that
+a difference between the two builds shows.
+
+A scenario's steps are what a person does: press a message box's button, type
+a file name into a dialog and press OK, cancel a dialog, confirm replacing a
+file. Paths and error codes come from the platform (ctx)."""
+from harness import CRLF, World, banner, header_block, lines, lm_pass_model, read, write
+
+ALL = ["landtype", "lmheight", "largemap"]
+CAPTION = {"smallmap": "SmallMap", "landtype": "LandType", "lmheight": "LandHeight", "largemap": "LargeMap"}
+NAME = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp", "largemap": "largemap.bmp"}
+
+
+def smallmap_file(world):
+    w = world.width
+    pad = bytes((4 - w % 4) % 4)
+    block = world.smallmap_block()
+    rows = [block[y * w:(y + 1) * w] + pad for y in range(world.height - 1, -1, -1)]
+    from harness import bmp_header
+    return bmp_header(w, world.height) + b"".join(rows)
+
+
+def export_steps(ctx, layers, names=None):
+    names = names or {}
+    steps = [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD"))]
+    for layer in ["smallmap"] + ALL:
+        caption = f"Export {CAPTION[layer]} BMP"
+        if layer in layers:
+            steps += [("box", caption, "yes"), ("file", caption, ctx.path(names.get(layer, NAME[layer])))]
+        else:
+            steps.append(("box", caption, "cancel"))
+    return steps
+
+
+def import_steps(ctx, layers):
+    steps = [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD"))]
+    for layer in ["smallmap"] + ALL:
+        if layer in layers:
+            steps += [("box", f"Export {CAPTION[layer]} BMP", "no"),
+                      ("file", f"Import {CAPTION[layer]} BMP", ctx.path(NAME[layer]))]
+        else:
+            steps.append(("box", f"Export {CAPTION[layer]} BMP", "cancel"))
+    return steps
+
+
+class Scenario:
+    world = dict(width=13, height=7, layout="shuffled", seed=2)
+
+    def prepare(self, ctx):
+        pass
+
+    def check(self, ctx, test):
+        pass
+
+
+class CancelWorldDialog(Scenario):
+    def steps(self, ctx):
+        return [("cancel", "Open WOODS.WLD")]
+
+    def expected(self, ctx):
+        return banner()
+
+
+class AllCancelled(Scenario):
+    def steps(self, ctx):
+        return export_steps(ctx, [])
+
+    def expected(self, ctx):
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + CRLF
+
+    def check(self, ctx, test):
+        test.assertEqual(read(ctx.local("WOODS.WLD")), ctx.before.data)
+
+
+class ExportAll(Scenario):
+    def steps(self, ctx):
+        return export_steps(ctx, ["smallmap"] + ALL)
+
+    def expected(self, ctx):
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
+            f"Writing {ctx.path('smallmap.bmp')}...Done!",
+            *[f"Writing BMP header to {ctx.path(NAME[l])}...Done!" for l in ALL], "",
+            "Reading and writing LM data...Done!")
+
+    def check(self, ctx, test):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=ALL)
+        files["smallmap"] = smallmap_file(ctx.before)
+        for layer, data in files.items():
+            test.assertEqual(read(ctx.local(NAME[layer])), data, layer)
+        test.assertEqual(read(ctx.local("WOODS.WLD")), ctx.before.data)
+
+
+class ImportBack(Scenario):
+    """The exported files, unchanged, back in: the world stays as it was."""
+
+    def prepare(self, ctx):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=ALL)
+        files["smallmap"] = smallmap_file(ctx.before)
+        for layer, data in files.items():
+            write(ctx.local(NAME[layer]), data)
+
+    def steps(self, ctx):
+        return import_steps(ctx, ["smallmap"] + ALL)
+
+    def expected(self, ctx):
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
+            f"Importing {ctx.path('smallmap.bmp')}...Done!",
+            *[f"Reading {ctx.path(NAME[l])} header...Done!" for l in ALL], "",
+            "Reading and writing LM data...Done!")
+
+    def check(self, ctx, test):
+        test.assertEqual(read(ctx.local("WOODS.WLD")), ctx.before.data)
+
+
+class EditedImport(ImportBack):
+    """Bitmaps with changed pixels: exactly the model's bytes change."""
+
+    def prepare(self, ctx):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=ALL)
+        self.imports = {}
+        for layer, data in files.items():
+            edited = bytearray(data)
+            for i in range(1078, len(edited), 3):
+                edited[i] = (edited[i] + 1) % 3 if layer == "landtype" else (edited[i] * 5 + 17) % 256
+            self.imports[layer] = bytes(edited)
+            write(ctx.local(NAME[layer]), self.imports[layer])
+
+    def steps(self, ctx):
+        return import_steps(ctx, ALL)
+
+    def expected(self, ctx):
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
+            *[f"Reading {ctx.path(NAME[l])} header...Done!" for l in ALL], "",
+            "Reading and writing LM data...Done!")
+
+    def check(self, ctx, test):
+        expected, _ = lm_pass_model(bytes(ctx.before.data), imports=self.imports)
+        test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
+        test.assertNotEqual(expected, bytes(ctx.before.data))
+
+
+class SharingConflict(Scenario):
+    """Two layers exported to one path: the second create is refused."""
+
+    def steps(self, ctx):
+        steps = export_steps(ctx, ["landtype", "lmheight"], names={"lmheight": "landtype.bmp"})
+        # The file exists by then, so the Save dialog asks before replacing it.
+        at = steps.index(("file", "Export LandHeight BMP", ctx.path("landtype.bmp")))
+        return steps[:at + 1] + [("replace", "Export LandHeight BMP")] + steps[at + 1:]
+
+    def expected(self, ctx):
+        lt = ctx.path("landtype.bmp")
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
+            f"Writing BMP header to {lt}...Done!", f"Error {ctx.sharing_violation} creating {lt}!", "",
+            "Reading and writing LM data...Done!")
+
+    def check(self, ctx, test):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=["landtype"])
+        test.assertEqual(read(ctx.local("landtype.bmp")), files["landtype"])
+
+
+SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, SharingConflict]
+
+
+def as_answers(steps):
+    """The steps as lines for standard input."""
+    out = []
+    for step in steps:
+        if step[0] == "box":
+            out.append({"yes": "y", "no": "n", "cancel": "c"}[step[2]])
+        elif step[0] == "file":
+            out.append(step[2])
+        elif step[0] == "cancel":
+            out.append("")  # an empty name with none proposed cancels an Open dialog
+        elif step[0] == "replace":
+            out.append("y")
+    return out
+
+
+class PosixContext:
+    sharing_violation = 16
+
+    def __init__(self, test):
+        self.test = test
+
+    def path(self, name):
+        return self.test.path(name)
+
+    local = path
+
+
+def run_posix(test, scenario_class):
+    scenario = scenario_class()
+    ctx = PosixContext(test)
+    test.world(**scenario.world)
+    ctx.before = World(read(ctx.local("WOODS.WLD")))
+    scenario.prepare(ctx)
+    r = test.run_tool(as_answers(scenario.steps(ctx)))
+    test.assertOutput(r, scenario.expected(ctx))
+    scenario.check(ctx, test)
