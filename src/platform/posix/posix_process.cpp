@@ -14,13 +14,14 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/runtime_report.h"
 #include "platform/posix/terminal.h"
 
 namespace platform {
 namespace {
 
 bool g_utf8Console = false;
-constexpr int kMaxFrames = 64;
+constexpr int kMaxFrames = report::kMaxFrames;
 constexpr int kTerminalFrames = 9;
 alignas(16) unsigned char g_altStack[64 * 1024];
 
@@ -48,45 +49,15 @@ std::uint32_t RelativeAddress(const void* address) {
     return static_cast<std::uint32_t>(value);
 }
 
-// Formats without allocating: this also runs inside signal handlers.
-char* PutHex8(char* out, std::uint32_t value) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
-    return out;
-}
-
-char* PutDecimal(char* out, unsigned value) {
-    char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) *out++ = digits[--n];
-    return out;
-}
-
-char* PutText(char* out, const char* text) {
-    while (*text != '\0') *out++ = *text++;
-    return out;
-}
-
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
     terminal::Restore();
-    char text[64 + kMaxFrames * 16];
-    char* out = PutText(text, "Runtime error ");
-    out = PutDecimal(out, static_cast<unsigned>(code));
-    out = PutText(out, " at 0x");
-    out = PutHex8(out, RelativeAddress(address));
-    out = PutText(out, "\r\n");
     const int limit = isatty(STDOUT_FILENO) ? kTerminalFrames : kMaxFrames;
-    for (int i = 0; i < frameCount && i < limit; ++i) {
-        out = PutText(out, "  0x");
-        out = PutHex8(out, RelativeAddress(frames[i]));
-        out = PutText(out, "\r\n");
-    }
-    out = PutText(out, "\r\n");
-    WriteAll(STDOUT_FILENO, text, static_cast<std::size_t>(out - text));
+    std::uint32_t relative[kMaxFrames];
+    const int count = frameCount < limit ? frameCount : limit;
+    for (int i = 0; i < count; ++i) relative[i] = RelativeAddress(frames[i]);
+    char text[report::kMaxLength];
+    const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
+    WriteAll(STDOUT_FILENO, text, length);
     _exit(code);
 }
 

@@ -1,5 +1,6 @@
 // Console output, memory and fatal runtime errors on Windows.
 #include "platform/platform.h"
+#include "platform/runtime_report.h"
 
 #include <windows.h>
 
@@ -8,7 +9,7 @@
 namespace platform {
 namespace {
 
-constexpr int kMaxFrames = 64;
+constexpr int kMaxFrames = report::kMaxFrames;
 constexpr int kConsoleFrames = 9;
 
 bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
@@ -32,48 +33,19 @@ std::uint32_t RelativeAddress(const void* address) {
     return static_cast<std::uint32_t>(value);
 }
 
-char* PutHex8(char* out, std::uint32_t value) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
-    return out;
-}
-
-char* PutDecimal(char* out, unsigned value) {
-    char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) *out++ = digits[--n];
-    return out;
-}
-
-char* PutText(char* out, const char* text) {
-    while (*text != '\0') *out++ = *text++;
-    return out;
-}
-
 bool StdoutIsConsole() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
-    char text[64 + kMaxFrames * 16];
-    char* out = PutText(text, "Runtime error ");
-    out = PutDecimal(out, static_cast<unsigned>(code));
-    out = PutText(out, " at 0x");
-    out = PutHex8(out, RelativeAddress(address));
-    out = PutText(out, "\r\n");
     const int limit = StdoutIsConsole() ? kConsoleFrames : kMaxFrames;
-    for (int i = 0; i < frameCount && i < limit; ++i) {
-        out = PutText(out, "  0x");
-        out = PutHex8(out, RelativeAddress(frames[i]));
-        out = PutText(out, "\r\n");
-    }
-    out = PutText(out, "\r\n");
-    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<std::size_t>(out - text));
+    std::uint32_t relative[kMaxFrames];
+    const int count = frameCount < limit ? frameCount : limit;
+    for (int i = 0; i < count; ++i) relative[i] = RelativeAddress(frames[i]);
+    char text[report::kMaxLength];
+    const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
+    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
     ::ExitProcess(static_cast<UINT>(code));
 }
 

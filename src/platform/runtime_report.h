@@ -1,0 +1,54 @@
+// The text of a runtime error report, built without allocating: it is also
+// made inside fault handlers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform::report {
+
+inline constexpr int kMaxFrames = 64;
+// A report is at most this long: its first line, the frames, the empty line.
+inline constexpr std::size_t kMaxLength = 64 + kMaxFrames * 16;
+
+inline char* PutText(char* out, const char* text) {
+    while (*text != '\0') *out++ = *text++;
+    return out;
+}
+
+inline char* PutHex8(char* out, std::uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
+    return out;
+}
+
+inline char* PutDecimal(char* out, unsigned value) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+// "Runtime error n at 0x...", one "  0x..." line per frame, an empty line;
+// addresses are already made relative. Returns the length written to out,
+// which holds kMaxLength bytes.
+inline std::size_t Format(char* out, int code, std::uint32_t address, const std::uint32_t* frames, int frameCount) {
+    char* end = PutText(out, "Runtime error ");
+    end = PutDecimal(end, static_cast<unsigned>(code));
+    end = PutText(end, " at 0x");
+    end = PutHex8(end, address);
+    end = PutText(end, "\r\n");
+    for (int i = 0; i < frameCount && i < kMaxFrames; ++i) {
+        end = PutText(end, "  0x");
+        end = PutHex8(end, frames[i]);
+        end = PutText(end, "\r\n");
+    }
+    end = PutText(end, "\r\n");
+    return static_cast<std::size_t>(end - out);
+}
+
+}  // namespace platform::report
