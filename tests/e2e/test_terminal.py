@@ -13,14 +13,22 @@ from harness import VELMARSH, ToolTest
 class Terminal(ToolTest):
     def setUp(self):
         super().setUp()
-        self.session = f"velmarsh-{os.getpid()}-{id(self)}"
-        self.socket = ["tmux", "-L", self.session]
+        self.sockets = []
 
     def tearDown(self):
-        subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
+        self.stop()
         super().tearDown()
 
+    def stop(self):
+        for socket in self.sockets:
+            subprocess.run(["tmux", "-L", socket, "kill-server"], stderr=subprocess.DEVNULL)
+        self.sockets.clear()
+
     def start(self, env=""):
+        # A server of its own for every start: a killed server's socket may linger.
+        self.stop()
+        self.sockets.append(f"velmarsh-{os.getpid()}-{id(self)}-{time.monotonic_ns()}")
+        self.socket = ["tmux", "-L", self.sockets[-1]]
         # The shell keeps going after a Ctrl-C so that it can read the mode back.
         script = (f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; "
                   f"echo $? > rc.txt; stty -g > after.txt; sleep 600")
@@ -119,7 +127,6 @@ class Terminal(ToolTest):
         self.world(width=6, height=4)
         for where in ("box", "line"):
             with self.subTest(where=where):
-                subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
                 for f in ("after.txt", "rc.txt"):
                     if os.path.exists(self.path(f)):
                         os.remove(self.path(f))
@@ -136,6 +143,5 @@ class Terminal(ToolTest):
         self.world(width=6, height=4)
         self.start()
         self.assertIn("\x1b[", self.screen(escapes=True))
-        subprocess.run(self.socket + ["kill-server"], stderr=subprocess.DEVNULL)
         self.start(env="NO_COLOR=1")
         self.assertNotIn("\x1b[1", self.screen(escapes=True))
