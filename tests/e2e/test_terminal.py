@@ -92,6 +92,10 @@ class Terminal(ToolTest):
         self.wait_for(f"Writing BMP header to {self.path('mine.BMP')}...Done!")
         self.keys("y")
         self.wait_for("File name: lmheight.bmp")
+        self.keys("Up")  # the run's earlier paths come back
+        self.wait_for(f"File name: {self.path('mine.BMP')}")
+        self.keys("Down")
+        self.wait_for("File name: lmheight.bmp")
         self.keys("BSpace", "BSpace", "BSpace", "BSpace", "Left", "X", "Home", "Right", "C-a", "my-", "End", ".bmp", "Enter")
         self.wait_for(f"Writing BMP header to {self.path('my-lmheighXt.bmp')}...Done!")
         self.keys("c")

@@ -137,6 +137,11 @@ class WindowsBuild(ToolTest):
                 self.assertIsNotNone(m, r.stdout)
                 self.assertEqual(int(m.group(1)), code)
 
+    def test_failed_console_write_is_error_101(self):
+        with open("/dev/full", "wb") as full:
+            r = wine.run([VELMARSH_EXE], cwd=self.dir, stdout=full, stderr=subprocess.DEVNULL)
+        self.assertEqual(r.returncode, 101)
+
     def test_shared_scenarios(self):
         for scenario_class in SCENARIOS:
             with self.subTest(scenario=scenario_class.__name__):
