@@ -167,13 +167,4 @@ void ConsoleWriteFrame(std::string_view cp437) {
 
 void RuntimeError(int code, const void* address) { ReportWithTrace(code, address, 1); }
 
-void* AllocateMemory(std::uint32_t size) {
-    if (size >= 0x80000000u) RuntimeError(204, __builtin_return_address(0));
-    void* memory = std::malloc(size == 0 ? 1 : size);
-    if (memory == nullptr) RuntimeError(203, __builtin_return_address(0));
-    return memory;
-}
-
-void ReleaseMemory(void* memory) { std::free(memory); }
-
 }  // namespace platform

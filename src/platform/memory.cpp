@@ -1,0 +1,18 @@
+// Memory whose size comes from the world file, with the runtime errors that
+// end the run when it cannot be had. The same on every platform.
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+void* AllocateMemory(std::uint32_t size) {
+    if (size >= 0x80000000u) RuntimeError(204, __builtin_return_address(0));
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr) RuntimeError(203, __builtin_return_address(0));
+    return memory;
+}
+
+void ReleaseMemory(void* memory) { std::free(memory); }
+
+}  // namespace platform
