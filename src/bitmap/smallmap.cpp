@@ -11,7 +11,8 @@
 
 namespace {
 
-// RowBuffer holds the longest stored row, RowStride(2047) = 2048 bytes.
+// SmallMap bitmaps stop at width 2047, stored rows of 2048 bytes; wider maps
+// are refused, as they always have been.
 constexpr std::uint32_t kWidthLimit = 2048;
 
 void RefuseBigWidth() { console::PrintLine("We're going to need a bigger boat."); }

@@ -9,7 +9,6 @@
 #include "world/world.h"
 
 inline constexpr std::uint32_t kFileNameBufferSize = 320;
-inline constexpr std::uint32_t kRowBufferSize = 2048;
 
 enum LayerIndex { kLandType = 0, kLandHeight = 1, kLargeMap = 2, kLayerCount = 3 };
 
@@ -33,6 +32,4 @@ struct AppState {
     std::uint8_t BmpHeaderPrefix[kBmpPrefixSize];
     std::uint32_t* OffsetRow;
     LayerSlot Layers[kLayerCount];
-    std::uint8_t RowBuffer[kRowBufferSize];
-    std::uint8_t LmRecord[kLmRecordSize];
 };

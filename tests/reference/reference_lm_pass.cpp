@@ -46,7 +46,8 @@ bool ReadOffsetRow(AppState& state, std::uint32_t y, MoveFailure& failure) {
 bool MoveCell(AppState& state, const PassGeometry& g, bool anyImport, std::uint32_t x,
               std::uint32_t y, MoveFailure& failure) {
     LayerSlot* layers = state.Layers;
-    std::uint8_t* record = state.LmRecord;
+    static std::uint8_t buffer[kLmRecordSize];  // kept from cell to cell, as one record buffer is
+    std::uint8_t* record = buffer;
     const std::uint32_t position = state.OffsetRow[x];
     std::uint32_t done = 0;
     if (!NoteMove(failure, platform::ReadFileAt(state.World, position, record, kLmRecordSize, &done),
