@@ -26,9 +26,9 @@ namespace {
 // Batch sizes in cells. Records stored in map order are read as a few long
 // pieces, and small batches keep them in the processor's cache; scattered
 // records are read through windows over much of the file, so each batch
-// should hold as many as the memory budget (about 40 MiB) allows.
+// should hold as many as the memory budget (about 48 MiB) allows.
 constexpr std::uint64_t kOrderedBatchCells = 16 * 1024;
-constexpr std::uint64_t kScatteredBatchCells = 384 * 1024;
+constexpr std::uint64_t kScatteredBatchCells = 512 * 1024;
 constexpr std::uint64_t kPieceGap = 16;             // records closer than this share a piece
 constexpr std::uint32_t kLongPiece = 64 * 1024;     // moves with its own read and write
 constexpr std::uint32_t kWindowSize = 1024 * 1024;  // short pieces move through this
