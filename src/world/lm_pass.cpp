@@ -18,6 +18,7 @@
 
 #include "driver/state.h"
 #include "platform/le_bytes.h"
+#include "world/bitmap_layout.h"
 #include "world/move_failure.h"
 #include "world/world.h"
 
@@ -54,13 +55,6 @@ struct Batch {
     std::vector<std::uint8_t> Window;
 };
 
-struct PassGeometry {
-    std::uint32_t Width;
-    std::uint32_t Height;
-    std::uint64_t Stride;       // stored row of a one-byte layer
-    std::uint64_t LargeStride;  // stored row of LargeMap
-    std::uint64_t LargeHeight;  // LargeMap image rows
-};
 
 // Pixel rows of the staged bitmaps for the map row in hand.
 struct RowPixels {
@@ -213,15 +207,6 @@ bool WriteBatchRecords(AppState& state, Batch& batch, MoveFailure& failure) {
     return true;
 }
 
-std::uint64_t OneByteRowPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t y) {
-    return pixelStart + g.Stride * (g.Height - 1 - y);
-}
-
-// Map row y's band: image rows 5y+4 (stored first) up to 5y.
-std::uint64_t BandPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t y) {
-    return pixelStart + g.LargeStride * (g.LargeHeight - kLargeMapScale - std::uint64_t{kLargeMapScale} * y);
-}
-
 // Import rows are read whole; a file that ends early delivers fewer bytes.
 bool ReadImportRows(AppState& state, const PassGeometry& g, std::uint32_t y, RowPixels& px, MoveFailure& failure) {
     for (int i = 0; i < 2; ++i) {
@@ -269,7 +254,7 @@ void ExportRowCells(const AppState& state, const PassGeometry& g, const std::uin
                     const std::uint32_t* cellOffset, RowPixels& px) {
     if (state.Layers[kLargeMap].ExportStaged) {
         std::uint8_t* blockRows[kLargeMapScale];
-        for (std::uint32_t k = 0; k < kLargeMapScale; ++k) blockRows[k] = px.Band.data() + g.LargeStride * (4 - k);
+        for (std::uint32_t k = 0; k < kLargeMapScale; ++k) blockRows[k] = px.Band.data() + BlockRowInBand(g, 0, k);
         for (std::uint32_t x = 0; x < g.Width; ++x) {
             const std::uint8_t* record = buffer + cellOffset[x] + kLargeMapByte;
             for (std::uint32_t k = 0; k < kLargeMapScale; ++k) std::memcpy(blockRows[k] + 5 * std::uint64_t{x}, record + 5 * k, 5);
@@ -287,9 +272,8 @@ void ExportRowCells(const AppState& state, const PassGeometry& g, const std::uin
 inline void ImportCell(const PassGeometry& g, const bool oneIn[2], bool largeIn, bool typeIn, const RowPixels& px,
                        std::uint32_t x, std::uint8_t* record) {
     if (largeIn) {
-        const std::uint64_t first = 5 * std::uint64_t{x};
         for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
-            const std::uint64_t at = g.LargeStride * (4 - k) + first;
+            const std::uint64_t at = BlockRowInBand(g, x, k);
             if (at + 5 <= px.BandGot) {
                 std::memcpy(record + kLargeMapByte + 5 * k, px.Band.data() + at, 5);
             } else if (at < px.BandGot) {
@@ -325,7 +309,7 @@ void MoveRowCells(const AppState& state, const PassGeometry& g, bool anyImport, 
         std::uint8_t* record = buffer + cellOffset[x];
         if (layers[kLargeMap].ExportStaged) {
             for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-                std::memcpy(px.Band.data() + g.LargeStride * (4 - k) + 5 * std::uint64_t{x}, record + kLargeMapByte + 5 * k, 5);
+                std::memcpy(px.Band.data() + BlockRowInBand(g, x, k), record + kLargeMapByte + 5 * k, 5);
         }
         for (int i = 0; i < 2; ++i)
             if (layers[kOneByteLayers[i]].ExportStaged) px.OneByte[i][x] = record[kOneByteOffsets[i]];
@@ -353,12 +337,7 @@ void RunLmPass(AppState& state) {
     if (!anyImport && !anyExport) return;
     console::Print("Reading and writing LM data...");
 
-    PassGeometry g{};
-    g.Width = state.Header.Width;
-    g.Height = state.Header.Height;
-    g.Stride = RowStride(g.Width);
-    g.LargeStride = RowStride(std::uint64_t{kLargeMapScale} * g.Width);
-    g.LargeHeight = std::uint64_t{kLargeMapScale} * g.Height;
+    const PassGeometry g = GeometryOf(state.Header.Width, state.Header.Height);
 
     // Pad bytes are never written by a cell, so they stay zero in every row.
     RowPixels px{};
