@@ -21,16 +21,14 @@ void Prompt(const std::string& text) {
     std::fflush(stderr);
 }
 
-// One answer line without its line end; false at the end of input. At a
-// terminal Ctrl-D ends only this answer, so the next prompt reads again.
+// One answer line of a script or pipe, without its line end; false at the
+// end of input, which every later question then meets as well. (At a
+// terminal the dialogs read keys instead, and Ctrl-D closes only the one.)
 bool ReadAnswer(std::string* line) {
     line->clear();
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
-    if (c == EOF && (line->empty() || std::ferror(stdin))) {
-        if (isatty(STDIN_FILENO)) std::clearerr(stdin);
-        return false;
-    }
+    if (c == EOF && (line->empty() || std::ferror(stdin))) return false;
     if (!line->empty() && line->back() == '\r') line->pop_back();
     return true;
 }
