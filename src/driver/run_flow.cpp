@@ -36,6 +36,13 @@ void FillBitmapDialog(AppState& state) {
     dialog.FileBufferSize = kFileNameBufferSize;
 }
 
+// The header read, shown and checked against the file; false ends the run.
+bool LoadWorldHeader(AppState& state) {
+    if (!ReadWldHeader(state)) return false;
+    ShowWldHeader(state.Header);
+    return CheckWorldLimits(state);
+}
+
 }  // namespace
 
 int RunTool(AppState& state) {
@@ -52,12 +59,7 @@ int RunTool(AppState& state) {
     }
     // A refused world ends the run like a failed header read; nothing was
     // written through the handle.
-    if (!ReadWldHeader(state)) {
-        platform::CloseFile(state.World);
-        return 0;
-    }
-    ShowWldHeader(state.Header);
-    if (!CheckWorldLimits(state)) {
+    if (!LoadWorldHeader(state)) {
         platform::CloseFile(state.World);
         return 0;
     }

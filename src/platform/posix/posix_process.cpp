@@ -1,4 +1,4 @@
-// Console output, memory and fatal runtime errors on POSIX.
+// Console output and fatal runtime errors on POSIX.
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <langinfo.h>
@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 

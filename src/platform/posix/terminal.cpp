@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,7 +16,6 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 namespace platform::terminal {
 namespace {

@@ -1,10 +1,9 @@
-// Console output, memory and fatal runtime errors on Windows.
+// Console output and fatal runtime errors on Windows.
 #include "platform/platform.h"
 #include "platform/runtime_report.h"
 
 #include <windows.h>
 
-#include <cstdlib>
 
 namespace platform {
 namespace {
