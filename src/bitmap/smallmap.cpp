@@ -108,6 +108,8 @@ void ImportSmallMap(AppState& state) {
         console::PrintErrorLine(platform::LastError(), "opening", path);
         return;
     }
+    // From the progress text to the end of the step's output, an interrupt waits.
+    platform::HoldInterrupts();
     console::Print(std::string("Importing ") + path + "...");
 
     const WldHeader& header = state.Header;
@@ -127,6 +129,7 @@ void ImportSmallMap(AppState& state) {
         FinishMoveLine(failure);
     else
         console::PrintLine("Done!");
+    platform::ReleaseInterrupts();
 }
 
 void ExportSmallMap(AppState& state) {
@@ -142,6 +145,7 @@ void ExportSmallMap(AppState& state) {
         console::PrintErrorLine(platform::LastError(), "creating", path);
         return;
     }
+    platform::HoldInterrupts();
     console::Print(std::string("Writing ") + path + "...");
 
     const WldHeader& header = state.Header;
@@ -162,4 +166,5 @@ void ExportSmallMap(AppState& state) {
     } else {
         console::PrintLine("Done!");
     }
+    platform::ReleaseInterrupts();
 }

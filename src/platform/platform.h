@@ -81,6 +81,12 @@ void ConsoleWrite(std::string_view bytes);
 // banner; where the console expects UTF-8 they become box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437);
 
+// Interrupts (Ctrl-C, a request to end) that arrive between these two calls
+// are held until the second; then the run ends as they would have ended it.
+// Brackets each move of map data, so that no world is left half-imported.
+void HoldInterrupts();
+void ReleaseInterrupts();
+
 // Ends the run with "Runtime error n at 0x...", a call trace and exit code n.
 [[noreturn]] void RuntimeError(int code, const void* address);
 

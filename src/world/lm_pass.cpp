@@ -335,6 +335,8 @@ void RunLmPass(AppState& state) {
         anyExport = anyExport || slot.ExportStaged;
     }
     if (!anyImport && !anyExport) return;
+    // An interrupt waits until every record is back and the line is complete.
+    platform::HoldInterrupts();
     console::Print("Reading and writing LM data...");
 
     const PassGeometry g = GeometryOf(state.Header.Width, state.Header.Height);
@@ -367,4 +369,5 @@ void RunLmPass(AppState& state) {
     }
     CloseStagedFiles(state, failure);
     FinishMoveLine(failure);
+    platform::ReleaseInterrupts();
 }

@@ -141,23 +141,30 @@ class EditedImport(ImportBack):
 
 
 class SharingConflict(Scenario):
-    """Two layers exported to one path: the second create is refused."""
+    """Two layers imported from one file: the second open is refused while
+    the first holds it, and the first import goes ahead."""
+
+    def prepare(self, ctx):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=["lmheight"])
+        self.bitmap = files["lmheight"]
+        write(ctx.local("lmheight.bmp"), self.bitmap)
 
     def steps(self, ctx):
-        steps = export_steps(ctx, ["landtype", "lmheight"], names={"lmheight": "landtype.bmp"})
-        # The file exists by then, so the Save dialog asks before replacing it.
-        at = steps.index(("file", "Export LandHeight BMP", ctx.path("landtype.bmp")))
-        return steps[:at + 1] + [("replace", "Export LandHeight BMP")] + steps[at + 1:]
+        lh = ctx.path("lmheight.bmp")
+        return [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD")), ("box", "Export SmallMap BMP", "cancel"),
+                ("box", "Export LandType BMP", "no"), ("file", "Import LandType BMP", lh),
+                ("box", "Export LandHeight BMP", "no"), ("file", "Import LandHeight BMP", lh),
+                ("box", "Export LargeMap BMP", "cancel")]
 
     def expected(self, ctx):
-        lt = ctx.path("landtype.bmp")
+        lh = ctx.path("lmheight.bmp")
         return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
-            f"Writing BMP header to {lt}...Done!", f"Error {ctx.sharing_violation} creating {lt}!", "",
+            f"Reading {lh} header...Done!", f"Error {ctx.sharing_violation} opening {lh}!", "",
             "Reading and writing LM data...Done!")
 
     def check(self, ctx, test):
-        _, files = lm_pass_model(bytes(ctx.before.data), exports=["landtype"])
-        test.assertEqual(read(ctx.local("landtype.bmp")), files["landtype"])
+        expected, _ = lm_pass_model(bytes(ctx.before.data), imports={"landtype": self.bitmap})
+        test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
 
 
 SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, SharingConflict]

@@ -143,21 +143,6 @@ class SmallMap(ToolTest):
             self.assertOutput(r, header_block(path, World(before).fields) + CRLF)
         self.assertEqual(read(path), before)
 
-    def test_export_onto_the_world_itself_is_refused(self):
-        path = self.world()
-        before = read(path)
-        r = self.run_tool(["WOODS.WLD", "y", "WOODS.WLD", "y"] + SKIP_LAYERS)
-        self.assertOutput(r, header_block(path, World(before).fields) +
-                          lines(f"Error 16 creating {path}!", ""))
-        self.assertEqual(read(path), before)
-
-    def test_export_needs_confirmation_to_replace(self):
-        path = self.world()
-        write(self.path("smallmap.bmp"), b"old")
-        r = self.run_tool(["WOODS.WLD", "y", "", "n", "", "y"] + SKIP_LAYERS)
-        self.assertEqual(r.err.count(b"already exists. Replace it? [y/N]: "), 2)
-        self.assertEqual(read(self.path("smallmap.bmp")), expected_export(World(read(path)), "smallmap"))
-
     def test_write_failure_under_a_file_size_limit(self):
         path = self.world(width=64, height=64)
         before = read(path)

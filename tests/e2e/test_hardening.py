@@ -2,11 +2,14 @@
 2 GiB: the tool reports each failure on its line and never claims success."""
 import os
 import re
+import select
+import signal
 import struct
 import subprocess
+import time
 import unittest
 
-from harness import (World, gen, lm_pass_model, read, stride, write, ToolTest)
+from harness import (VELMARSH, World, gen, lm_pass_model, read, stride, write, ToolTest)
 
 ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
 NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
@@ -114,7 +117,7 @@ class WriteFaults(ToolTest):
                 pass
             os.close(filler)
             self.bitmap("lmheight.bmp", width=64, height=64, pattern="noise")
-            r = self.run_tool([path, "c", "c", "n", "lmheight.bmp", "c"])
+            r = self.run_tool([path, "c", "c", "n", self.path("lmheight.bmp"), "c"])
             self.assertEqual(r.rc, 0)
             self.assertTrue(r.out.endswith(f"\r\nReading and writing LM data...Error 28 writing {path}!\r\n".encode()),
                             r.out[-200:])
@@ -189,6 +192,62 @@ class HugeWorlds(ToolTest):
         self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"))
         self.assertEqual(os.path.getsize(path), size)
         self.assertTrue(read(path) == world_before)
+
+
+class Interrupts(ToolTest):
+    """An interrupt while map data moves waits until the move is complete and
+    its line is out; then the run ends as the signal ends it."""
+
+    CASES = [
+        # (signal, the progress text after which it is sent, answers up to the move)
+        (signal.SIGINT, b"Reading and writing LM data...",
+         ["WOODS.WLD", "c", "c", "n", "lmheight.bmp", "n", "largemap.bmp"]),
+        (signal.SIGTERM, b"Importing ", ["WOODS.WLD", "n", "smallmap.bmp"]),
+    ]
+
+    def test_a_move_is_never_torn(self):
+        path = self.world(width=2047, height=2047, seed=6, layout="shuffled")
+        self.run_tool(["WOODS.WLD", "y", "", "c", "y", "", "y", ""])
+        plus_one = bytes((i + 1) % 256 for i in range(256))
+        for name in ("smallmap.bmp", "lmheight.bmp", "largemap.bmp"):
+            data = read(self.path(name))
+            write(self.path(name), data[:1078] + data[1078:].translate(plus_one))
+        pristine = read(path)
+        for sig, progress, answers in self.CASES:
+            with self.subTest(signal=sig.name):
+                write(path, pristine)
+                complete = self.run_tool(answers + ["c", "c", "c"])
+                self.assertIn(progress, complete.out)
+                expected = read(path)
+                self.assertNotEqual(expected, pristine)
+                write(path, pristine)
+                out, rc = self.interrupted(answers, progress, sig)
+                self.assertEqual(rc, -sig, out[-200:])
+                self.assertTrue(out.endswith(b"...Done!\r\n"), out[-200:])
+                self.assertEqual(read(path), expected)
+
+    def interrupted(self, answers, progress, sig):
+        """Runs the tool, sends sig once progress is on standard output, and
+        keeps standard input open so that the run cannot end on its own."""
+        env = {"PATH": "/usr/bin:/bin", "HOME": self.dir, "LC_ALL": "C"}
+        env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+
+        def preexec():
+            for s in (signal.SIGINT, signal.SIGTERM):
+                signal.signal(s, signal.SIG_DFL)
+        proc = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, preexec_fn=preexec)
+        proc.stdin.write("".join(a + "\n" for a in answers).encode())
+        proc.stdin.flush()
+        out = b""
+        deadline = time.time() + 120
+        while progress not in out and time.time() < deadline:
+            if select.select([proc.stdout], [], [], 1)[0]:
+                out += os.read(proc.stdout.fileno(), 65536)
+        proc.send_signal(sig)
+        out += proc.stdout.read()
+        proc.stdin.close()
+        return out, proc.wait(timeout=120)
 
 
 def read_range(path, offset, count):

@@ -6,8 +6,8 @@ import struct
 
 from PIL import Image
 
-from harness import (CRLF, World, bmp_header, header_block, lines, lm_pass_model, read, stride,
-                     write, ToolTest)
+from harness import (CRLF, World, bmp_header, expected_export, header_block, lines, lm_pass_model, read,
+                     stride, write, ToolTest)
 
 NAMES = {"landtype": "landtype.bmp", "lmheight": "lmheight.bmp", "largemap": "largemap.bmp"}
 ORDER = ["landtype", "lmheight", "largemap"]
@@ -191,22 +191,13 @@ class Layers(ToolTest):
     def test_sharing_conflicts(self):
         path = self.world(width=6, height=4)
         before = read(path)
-        lt, lh = self.path("landtype.bmp"), self.path("lmheight.bmp")
-        # Two exports to one path: the second create fails, the first stays staged.
-        r = self.run_tool(["WOODS.WLD", "c", "y", "", "y", "landtype.bmp", "y", "c"])
+        lt = self.path("landtype.bmp")
+        # (Two imports of one file: the shared scenarios.) Importing what an earlier layer exports in the same run.
+        r = self.run_tool(["WOODS.WLD", "c", "y", "", "n", "landtype.bmp", "c"])
         self.assertOutput(r, header_block(path, World(before).fields) +
-                          lines(f"Writing BMP header to {lt}...Done!", f"Error 16 creating {lt}!", "",
+                          lines(f"Writing BMP header to {lt}...Done!", f"Error 16 opening {lt}!", "",
                                 "Reading and writing LM data...Done!"))
         self.assertEqual(read(lt), lm_pass_model(before, exports=["landtype"])[1]["landtype"])
-        # Importing what an earlier layer exports in the same run.
-        r = self.run_tool(["WOODS.WLD", "c", "y", "", "y", "n", "landtype.bmp", "c"])  # "y": replace it
-        self.assertIn(lines(f"Writing BMP header to {lt}...Done!", f"Error 16 opening {lt}!"), r.out)
-        # Two layers importing one file.
-        write(lh, lm_pass_model(before, exports=["lmheight"])[1]["lmheight"])
-        r = self.run_tool(["WOODS.WLD", "c", "n", "lmheight.bmp", "n", "lmheight.bmp", "c"])
-        self.assertIn(lines(f"Reading {lh} header...Done!", f"Error 16 opening {lh}!", "",
-                            "Reading and writing LM data...Done!"), r.out)
-        self.assertEqual(read(path), lm_pass_model(before, imports={"landtype": read(lh)})[0])
 
     def test_edited_in_an_image_library_changes_exactly_those_bytes(self):
         path = self.world(width=12, height=8, layout="shuffled")
@@ -241,3 +232,58 @@ class Layers(ToolTest):
                                 f"Reading and writing LM data...Error 27 writing {lm}!"))
         self.assertEqual(read(path), before)
         self.assertEqual(os.path.getsize(self.path("landtype.bmp")) <= 1078 + 44 * 40, True)
+
+
+class ScriptMode(ToolTest):
+    """From a script every question takes exactly one line: a name that cannot
+    be used loses its own step and every later answer still meets its own
+    question. The world's own exports are present before each run, so the
+    world must come out unchanged whatever was imported."""
+
+    EXPORTED = ["smallmap.bmp", "landtype.bmp", "lmheight.bmp", "largemap.bmp"]
+    IMPORT_REST = ["n", "landtype.bmp", "n", "lmheight", "n", "largemap.bmp"]
+    IMPORTED_REST = ["Reading {d}/landtype.bmp header...Done!", "Reading {d}/lmheight.bmp header...Done!",
+                     "Reading {d}/largemap.bmp header...Done!", "", "Reading and writing LM data...Done!"]
+    CASES = [
+        # (name, world, files present, answers, lines after the header, note on standard error)
+        ("typo", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "smalmap.bmp"] + IMPORT_REST, IMPORTED_REST,
+         "File not found: {d}/smalmap.bmp"),
+        ("export run twice", "WOODS.WLD", EXPORTED[:2], ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""],
+         ["Writing BMP header to {d}/lmheight.bmp...Done!", "Writing BMP header to {d}/largemap.bmp...Done!", "",
+          "Reading and writing LM data...Done!"],
+         "{d}/landtype.bmp already exists; not replaced (delete it first to export again)"),
+        ("export onto the world", "WOODS.WLD", [], ["WOODS.WLD", "y", "WOODS.WLD", "c", "c", "c"], [""],
+         "{d}/WOODS.WLD already exists; not replaced"),
+        ("garbage answer", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "maybe"] + IMPORT_REST, IMPORTED_REST,
+         'Not an answer: "maybe"; skipped (answer y, n or c)'),
+        ("too long a path", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "x" * 320] + IMPORT_REST, IMPORTED_REST,
+         "Path too long: at most 319 bytes"),
+        ("a folder", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "."] + IMPORT_REST, IMPORTED_REST, "{d} is a folder"),
+        ("world in a subfolder", "maps/WOODS.WLD", ["maps/lmheight.bmp"],
+         ["maps/WOODS.WLD", "y", "", "y", "", "n", "../maps/lmheight", "y", "edited/lm.bmp"],
+         ["Writing {d}/maps/smallmap.bmp...Done!", "Writing BMP header to {d}/maps/landtype.bmp...Done!",
+          "Reading {d}/maps/lmheight.bmp header...Done!", "Writing BMP header to {d}/maps/edited/lm.bmp...Done!", "",
+          "Reading and writing LM data...Done!"], None),
+        ("dropped path", "my maps/WOODS.WLD", [], ["'{d}/my maps/WOODS.WLD' ", "c", "c", "c", "c"], [""], None),
+    ]
+
+    def test_every_answer_meets_its_own_question(self):
+        for name, world, present, answers, after, note in self.CASES:
+            with self.subTest(case=name):
+                self.tearDown()
+                self.setUp()
+                os.makedirs(self.path("maps/edited"))
+                os.makedirs(self.path("my maps"))
+                path = self.world(world)
+                before = World(read(path))
+                _, files = lm_pass_model(before.data, exports=ORDER)
+                files["smallmap"] = expected_export(before, "smallmap")
+                for f in present:
+                    write(self.path(f), files[os.path.basename(f).split(".")[0]])
+                d = self.dir
+                r = self.run_tool([a.format(d=d) for a in answers])
+                self.assertOutput(r, header_block(path, before.fields) + lines(*[l.format(d=d) for l in after]))
+                if note:
+                    self.assertIn(note.format(d=d).encode(), r.err)
+                self.assertEqual(read(path), before.data)
+                self.assertFalse(os.path.exists(self.path("y.bmp")))

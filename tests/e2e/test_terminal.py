@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from harness import VELMARSH, ToolTest
+from harness import VELMARSH, ToolTest, write
 
 
 @unittest.skipIf(shutil.which("tmux") is None, "needs tmux")
@@ -24,15 +24,23 @@ class Terminal(ToolTest):
             subprocess.run(["tmux", "-L", socket, "kill-server"], stderr=subprocess.DEVNULL)
         self.sockets.clear()
 
-    def start(self, env=""):
+    def start(self, env="", job_control=False):
         # A server of its own for every start: a killed server's socket may linger.
         self.stop()
         self.sockets.append(f"velmarsh-{os.getpid()}-{id(self)}-{time.monotonic_ns()}")
         self.socket = ["tmux", "-L", self.sockets[-1]]
         # The shell keeps going after a Ctrl-C so that it can read the mode back.
         script = (f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; "
-                  f"echo $? > rc.txt; stty -g > after.txt; sleep 600")
-        subprocess.run(self.socket + ["new-session", "-d", "-s", "t", "-x", "150", "-y", "60", script], check=True)
+                  f"echo $? > rc.txt; stty -g > after.txt")
+        if job_control:
+            # An interactive shell to stop and continue the run in; the run is
+            # a job of its own, and the checks come after it as a command.
+            shell = "bash --norc --noprofile -i"
+            subprocess.run(self.socket + ["new-session", "-d", "-s", "t", "-x", "150", "-y", "60", shell], check=True)
+            self.keys(f"cd '{self.dir}'; stty -g > before.txt; {env} '{VELMARSH}'", "Enter")
+        else:
+            subprocess.run(self.socket + ["new-session", "-d", "-s", "t", "-x", "150", "-y", "60",
+                                          script + "; sleep 600"], check=True)
         self.wait_for("File name:")
 
     def keys(self, *keys):
@@ -43,10 +51,10 @@ class Terminal(ToolTest):
         args = ["capture-pane", "-p", "-t", "t", "-S", "-200"] + (["-e"] if escapes else [])
         return subprocess.run(self.socket + args, stdout=subprocess.PIPE, text=True).stdout
 
-    def wait_for(self, text, timeout=10):
+    def wait_for(self, text, timeout=10, count=1):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            if text in self.screen():
+            if self.screen().count(text) >= count:
                 return
             time.sleep(0.05)
         self.fail(f"{text!r} never appeared:\n{self.screen()}")
@@ -62,38 +70,70 @@ class Terminal(ToolTest):
         return rc
 
     def test_tab_completes_and_lists(self):
-        os.mkdir(self.path("maps"))
+        os.makedirs(self.path("maps/WOLF"))
         self.world("maps/WOODS.WLD", width=6, height=4)
         self.world("maps/WORLD2.WLD", width=6, height=4)
+        self.world("maps/WOODS.txt", width=6, height=4)  # not a *.WLD: never offered
+        self.bitmap("maps/smallmap.bmp", width=6, height=4)
         self.start()
         self.keys("ma", "Tab")
         self.wait_for("File name: maps/")
         self.keys("W", "Tab")  # completes the part the names share...
         self.wait_for("File name: maps/WO")
         self.keys("Tab")       # ...and the next Tab lists them
-        self.wait_for("WOODS.WLD  WORLD2.WLD")
+        self.wait_for("WOLF/  WOODS.WLD  WORLD2.WLD\n")
         self.keys("O", "Tab", "Enter")
         self.wait_for(f"Loading {self.path('maps/WOODS.WLD')}...")
-        self.keys("c", "c", "c", "c")
+        # The next dialog starts beside the world, and completes there.
+        self.keys("n")
+        self.wait_for(f"In {self.path('maps')}\nFile name:")
+        self.keys("s", "Tab", "Enter")
+        self.wait_for(f"Importing {self.path('maps/smallmap.bmp')}...Done!")
+        self.keys("c", "c", "c")
+        self.assertEqual(self.finished(), 0)
+
+    def test_stop_and_continue_keeps_the_key_mode(self):
+        self.world(width=6, height=4)
+        self.start(job_control=True)
+        self.keys("WOODS.WLD", "Enter")
+        for stops, (prompt, answer) in enumerate((("(default Yes):", "y"), ("File name: smallmap.bmp", "Enter")), 1):
+            self.wait_for(prompt)
+            self.keys("C-z")
+            self.wait_for("Stopped", count=stops)
+            self.keys("fg", "Enter")
+            self.wait_for(prompt, count=2)  # drawn again after the continue
+            self.keys(answer)  # the question takes its one key again, without Enter
+        self.wait_for(f"Writing {self.path('smallmap.bmp')}...Done!")
+        self.keys("c", "c", "c")
+        self.wait_for("(default Yes): Cancel", count=3)
+        self.keys("echo $? > rc.txt; stty -g > after.txt", "Enter")
         self.assertEqual(self.finished(), 0)
 
     def test_proposed_name_accepted_or_edited(self):
         self.world(width=6, height=4)
+        write(self.path("smallmap.bmp"), b"old")
         self.start()
         self.keys("WOODS.WLD", "Enter")
         self.wait_for("(default Yes)")
         self.keys("y")
         self.wait_for("File name: smallmap.bmp")
+        replace = "smallmap.bmp already exists. Replace it? [y/N]:"
         self.keys("Enter")
+        self.wait_for(replace)
+        self.keys("n")  # asked for the name again...
+        self.wait_for(replace + " No\nFile name: smallmap.bmp")
+        self.keys("Enter")
+        self.wait_for(replace, count=2)
+        self.keys("y")  # ...and replaced
         self.wait_for(f"Writing {self.path('smallmap.bmp')}...Done!")
         self.keys("y")
         self.wait_for("File name: landtype.bmp")
         self.keys("C-u", "mine", "Enter")
-        self.wait_for(f"Writing BMP header to {self.path('mine.BMP')}...Done!")
+        self.wait_for(f"Writing BMP header to {self.path('mine.bmp')}...Done!")
         self.keys("y")
         self.wait_for("File name: lmheight.bmp")
         self.keys("Up")  # the run's earlier paths come back
-        self.wait_for(f"File name: {self.path('mine.BMP')}")
+        self.wait_for(f"File name: {self.path('mine.bmp')}")
         self.keys("Down")
         self.wait_for("File name: lmheight.bmp")
         self.keys("BSpace", "BSpace", "BSpace", "BSpace", "Left", "X", "Home", "Right", "C-a", "my-", "End", ".bmp", "Enter")
@@ -101,7 +141,7 @@ class Terminal(ToolTest):
         self.keys("c")
         self.wait_for("Reading and writing LM data...Done!")
         self.assertEqual(self.finished(), 0)
-        self.assertEqual(os.path.getsize(self.path("mine.BMP")), 1078 + 8 * 4)
+        self.assertEqual(os.path.getsize(self.path("mine.bmp")), 1078 + 8 * 4)
 
     def test_one_key_answers_and_cancelling(self):
         self.world(width=6, height=4)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "platform/posix/dialog_rules.h"
@@ -17,6 +18,9 @@ const std::map<std::string, PathKind> kFiles = {
     {"/w/old.bmp", PathKind::Regular},    {"/w/plain", PathKind::Regular},
     {"/home/u/a.bmp", PathKind::Regular}, {"/w/pipe", PathKind::Other},
     {"/w/pic.BMP", PathKind::Regular},    {"/w/maps.d", PathKind::Directory},
+    {"/w/lt.bmp", PathKind::Regular},     {"/w/lt.BMP", PathKind::Regular},
+    {"/w/my maps", PathKind::Directory},  {"/w/my maps/W.WLD", PathKind::Regular},
+    {"/w/maps/lt.bmp", PathKind::Regular},
 };
 
 PathKind Probe(const std::string& path) {
@@ -24,23 +28,24 @@ PathKind Probe(const std::string& path) {
     return it == kFiles.end() ? PathKind::Missing : it->second;
 }
 
-DialogQuery OpenQuery(const char* ext) {
+DialogQuery OpenQuery(const char* ext, std::string folder = "/w") {
     DialogQuery q{};
     q.MustExist = true;
     q.DefaultExt = ext;
-    q.Cwd = "/w";
+    q.Folder = std::move(folder);
     q.Home = "/home/u";
     q.BufferSize = 320;
     return q;
 }
 
-DialogQuery SaveQuery(std::string proposed) {
+DialogQuery SaveQuery(std::string proposed, bool canConfirm = true) {
     DialogQuery q{};
     q.Save = true;
     q.OverwritePrompt = true;
+    q.CanConfirm = canConfirm;
     q.DefaultExt = "BMP";
     q.Proposed = std::move(proposed);
-    q.Cwd = "/w";
+    q.Folder = "/w";
     q.Home = "/home/u";
     q.BufferSize = 320;
     return q;
@@ -67,27 +72,46 @@ TEST(DialogRules, Answers) {
         {"relative open", OpenQuery(nullptr), "WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
         {"dot-dot", OpenQuery(nullptr), "maps/../WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
         {"home", OpenQuery("BMP"), "~/a.bmp", DialogStep::Accept, "/home/u/a.bmp"},
-        {"missing", OpenQuery(nullptr), "nope.wld", DialogStep::AskAgain, "File not found: /w/nope.wld"},
-        {"directory is not a file", OpenQuery(nullptr), "maps", DialogStep::AskAgain, "File not found: /w/maps"},
-        {"pipe is not a file", OpenQuery(nullptr), "/w/pipe", DialogStep::AskAgain, "File not found: /w/pipe"},
+        {"from the dialog's folder", OpenQuery("BMP", "/w/maps"), "lt", DialogStep::Accept, "/w/maps/lt.bmp"},
+        {"missing", OpenQuery(nullptr), "nope.wld", DialogStep::Refuse, "File not found: /w/nope.wld"},
+        {"directory is a folder", OpenQuery(nullptr), "maps", DialogStep::Refuse, "/w/maps is a folder"},
+        {"pipe is not a file", OpenQuery(nullptr), "/w/pipe", DialogStep::Refuse, "File not found: /w/pipe"},
         {"open takes an existing name as typed", OpenQuery("BMP"), "plain", DialogStep::Accept, "/w/plain"},
-        {"open adds the extension", OpenQuery("BMP"), "pic", DialogStep::Accept, "/w/pic.BMP"},
-        {"open without extension rule", OpenQuery(nullptr), "pic", DialogStep::AskAgain, "File not found: /w/pic"},
+        {"open finds the lower-case name first", OpenQuery("BMP"), "lt", DialogStep::Accept, "/w/lt.bmp"},
+        {"open finds the upper-case name", OpenQuery("BMP"), "pic", DialogStep::Accept, "/w/pic.BMP"},
+        {"open without extension rule", OpenQuery(nullptr), "pic", DialogStep::Refuse, "File not found: /w/pic"},
         {"empty open cancels", OpenQuery(nullptr), "", DialogStep::Cancel, ""},
+        {"dropped, quoted", OpenQuery(nullptr), "'/w/my maps/W.WLD' ", DialogStep::Accept, "/w/my maps/W.WLD"},
+        {"pasted, escaped", OpenQuery(nullptr), "my\\ maps/W.WLD", DialogStep::Accept, "/w/my maps/W.WLD"},
+        {"dropped URL", OpenQuery(nullptr), "file:///w/my%20maps/W.WLD", DialogStep::Accept, "/w/my maps/W.WLD"},
+        {"cleaned form names nothing either", OpenQuery(nullptr), "\"nope\"", DialogStep::Refuse,
+         "File not found: /w/\"nope\""},
         {"save empty takes proposal", SaveQuery("landtype.bmp"), "", DialogStep::Accept, "/w/landtype.bmp"},
-        {"save adds extension", SaveQuery("x.bmp"), "out", DialogStep::Accept, "/w/out.BMP"},
+        {"save adds a lower-case extension", SaveQuery("x.bmp"), "out", DialogStep::Accept, "/w/out.bmp"},
         {"save keeps a dotted name", SaveQuery("x.bmp"), "out.v2", DialogStep::Accept, "/w/out.v2"},
+        {"save into a dropped folder", SaveQuery("x.bmp"), "'/w/my maps/new.bmp'", DialogStep::Accept,
+         "/w/my maps/new.bmp"},
         {"save onto existing asks", SaveQuery("x.bmp"), "old.bmp", DialogStep::ConfirmReplace, "/w/old.bmp"},
-        {"save without a dot never names a folder", SaveQuery("x.bmp"), "maps/", DialogStep::Accept, "/w/maps.BMP"},
-        {"save onto a folder", SaveQuery("x.bmp"), "maps.d", DialogStep::AskAgain, "/w/maps.d is a folder; choose a file name"},
-        {"too long", OpenQuery(nullptr), longName, DialogStep::AskAgain, "Path too long: at most 319 bytes"},
-        {"longest that fits", OpenQuery(nullptr), "/w/" + fitName, DialogStep::AskAgain, "File not found: /w/" + fitName},
+        {"save onto existing from a script", SaveQuery("x.bmp", false), "old.bmp", DialogStep::Refuse,
+         "/w/old.bmp already exists; not replaced (delete it first to export again)"},
+        {"save onto a folder", SaveQuery("x.bmp"), "maps/", DialogStep::Refuse, "/w/maps is a folder"},
+        {"save onto a dotted folder", SaveQuery("x.bmp"), "maps.d", DialogStep::Refuse, "/w/maps.d is a folder"},
+        {"too long", OpenQuery(nullptr), longName, DialogStep::Refuse, "Path too long: at most 319 bytes"},
+        {"longest that fits", OpenQuery(nullptr), "/w/" + fitName, DialogStep::Refuse, "File not found: /w/" + fitName},
     };
     for (const Case& c : cases) {
         const DialogOutcome out = platform::JudgeDialogAnswer(c.Line, c.Query, Probe);
         EXPECT_EQ(out.Step, c.Step) << c.Name;
-        EXPECT_EQ(c.Step == DialogStep::AskAgain ? out.Note : out.Path, c.PathOrNote) << c.Name;
+        EXPECT_EQ(c.Step == DialogStep::Refuse ? out.Note : out.Path, c.PathOrNote) << c.Name;
     }
+}
+
+TEST(DialogRules, CompletionPatterns) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"landtype.bmp", "*.BMP", true}, {"OLD.Bmp", "*.BMP", true}, {"notes.txt", "*.BMP", false},
+        {"bmp", "*.BMP", false},         {"a.bmp.bak", "*.BMP", false}, {"WOODS.WLD", "*.WLD", true},
+    };
+    for (const auto& [name, pattern, fits] : cases) EXPECT_EQ(platform::MatchesPattern(name, pattern), fits) << name;
 }
 
 TEST(DialogRules, MessageBoxAnswers) {

@@ -14,21 +14,59 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+        if (Lower(a[i]) != Lower(b[i])) return false;
     return true;
 }
 
 bool LastPartHasDot(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view last = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
-    return last.find('.') != std::string_view::npos;
+    return path.find('.', path.rfind('/') + 1) != std::string::npos;
 }
 
-std::string WithExtension(const std::string& path, const char* ext) {
-    return path + "." + ext;
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = Lower(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string PercentDecoded(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// The answer as a full path: home and the dialog's folder put in front, then
+// the default extension where the rules give it one.
+std::string Resolve(std::string typed, const DialogQuery& query, const PathProbe& probe) {
+    if (typed.rfind("~/", 0) == 0) typed = query.Home + typed.substr(1);
+    if (typed.empty() || typed.front() != '/') typed = query.Folder + "/" + typed;
+    std::string path = NormalisePath(typed);
+    if (query.DefaultExt == nullptr || LastPartHasDot(path)) return path;
+
+    // Lower case like the proposed names; an Open also finds the upper-case twin.
+    std::string lower = ".", upper = ".";
+    for (const char* c = query.DefaultExt; *c != '\0'; ++c) {
+        lower += Lower(*c);
+        upper += Upper(*c);
+    }
+    if (query.Save) return probe(path) == PathKind::Directory ? path : path + lower;
+    if (probe(path) == PathKind::Regular) return path;
+    for (const std::string& ext : {lower, upper})
+        if (probe(path + ext) == PathKind::Regular) return path + ext;
+    return path;
 }
 
 }  // namespace
@@ -55,35 +93,78 @@ std::string NormalisePath(std::string_view absolute) {
     return out.empty() ? "/" : out;
 }
 
-DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
-                                const PathProbe& probe) {
+std::string FolderOf(std::string_view absolute) {
+    const std::size_t slash = absolute.rfind('/');
+    if (slash == std::string_view::npos || slash == 0) return "/";
+    return std::string(absolute.substr(0, slash));
+}
+
+std::string CleanPastedPath(std::string_view typed) {
+    std::string_view s = typed;
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) s = s.substr(1, s.size() - 2);
+    std::string rest(s);
+    if (rest.rfind("file://", 0) == 0) rest = PercentDecoded(rest.substr(7));
+    std::string out;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '\\' && i + 1 < rest.size()) ++i;
+        out += rest[i];
+    }
+    return out;
+}
+
+DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query, const PathProbe& probe) {
     std::string typed(line);
     if (typed.empty()) {
         // Pressing Save or Open on the pre-filled name; nothing to accept otherwise.
         if (query.Proposed.empty()) return {DialogStep::Cancel, {}, {}};
         typed = query.Proposed;
     }
-    if (typed.rfind("~/", 0) == 0) typed = query.Home + typed.substr(1);
-    if (typed.front() != '/') typed = query.Cwd + "/" + typed;
-    std::string path = NormalisePath(typed);
+    std::string path = Resolve(typed, query, probe);
 
-    if (query.DefaultExt != nullptr && !LastPartHasDot(path)) {
-        if (query.Save || probe(path) == PathKind::Missing)
-            path = WithExtension(path, query.DefaultExt);
-    }
-    if (path.size() >= query.BufferSize) {
-        return {DialogStep::AskAgain, {},
-                "Path too long: at most " + std::to_string(query.BufferSize - 1) + " bytes"};
+    // A pasted or dropped path comes quoted, escaped or as a URL; that form
+    // wins only where the name as typed leads nowhere.
+    const std::string cleaned = CleanPastedPath(typed);
+    if (!cleaned.empty() && cleaned != typed) {
+        const std::string alternative = Resolve(cleaned, query, probe);
+        const bool better =
+            query.Save ? probe(FolderOf(path)) != PathKind::Directory &&
+                             probe(FolderOf(alternative)) == PathKind::Directory
+                       : probe(path) == PathKind::Missing && probe(alternative) != PathKind::Missing;
+        if (better) path = alternative;
     }
 
+    if (path.size() >= query.BufferSize)
+        return {DialogStep::Refuse, {}, "Path too long: at most " + std::to_string(query.BufferSize - 1) + " bytes"};
     const PathKind kind = probe(path);
-    if (query.MustExist && kind != PathKind::Regular)
-        return {DialogStep::AskAgain, {}, "File not found: " + path};
-    if (query.Save && kind == PathKind::Directory)
-        return {DialogStep::AskAgain, {}, path + " is a folder; choose a file name"};
-    if (query.Save && query.OverwritePrompt && kind != PathKind::Missing)
-        return {DialogStep::ConfirmReplace, path, {}};
+    if (kind == PathKind::Directory) return {DialogStep::Refuse, {}, path + " is a folder"};
+    if (query.MustExist && kind != PathKind::Regular) return {DialogStep::Refuse, {}, "File not found: " + path};
+    if (query.Save && query.OverwritePrompt && kind != PathKind::Missing) {
+        if (query.CanConfirm) return {DialogStep::ConfirmReplace, path, {}};
+        return {DialogStep::Refuse, {}, path + " already exists; not replaced (delete it first to export again)"};
+    }
     return {DialogStep::Accept, path, {}};
+}
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+    // '*' any run of characters, '?' one; backtracking to the last '*'.
+    std::size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 int JudgeMessageBoxAnswer(std::string_view line) {

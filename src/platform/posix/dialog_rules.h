@@ -1,4 +1,4 @@
-// How a typed answer becomes a file name in the terminal dialogs. Pure: the
+// How a typed answer becomes a file name in the POSIX dialogs. Pure: the
 // file system is asked through a probe, so the rules can be tested alone.
 #pragma once
 
@@ -16,16 +16,17 @@ struct DialogQuery {
     bool Save;               // Save dialog (else Open)
     bool MustExist;          // OFN_FILEMUSTEXIST
     bool OverwritePrompt;    // OFN_OVERWRITEPROMPT
+    bool CanConfirm;         // a person can be asked before a file is replaced
     const char* DefaultExt;  // nullptr: none
     std::string Proposed;    // the buffer's content on entry; empty: none
-    std::string Cwd;
+    std::string Folder;      // where the dialog starts: relative answers are taken from here
     std::string Home;
     std::uint32_t BufferSize;
 };
 
 enum class DialogStep {
     Accept,          // Path is the answer
-    AskAgain,        // Note explains why; ask for a file name again
+    Refuse,          // Note says why the name cannot be used
     ConfirmReplace,  // Path exists; ask before replacing it
     Cancel,
 };
@@ -39,9 +40,19 @@ struct DialogOutcome {
 // Folds "." and ".." parts and doubled slashes of an absolute path.
 std::string NormalisePath(std::string_view absolute);
 
+// The folder part of an absolute path ("/" for a file at the top).
+std::string FolderOf(std::string_view absolute);
+
+// A path as a terminal delivers it when pasted or dropped: trailing blanks,
+// one pair of surrounding quotes, a file:// prefix (percent-decoded) and
+// backslash escapes taken off, in that order.
+std::string CleanPastedPath(std::string_view typed);
+
 // Judges one answer line (its line end already removed).
-DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
-                                const PathProbe& probe);
+DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query, const PathProbe& probe);
+
+// Whether a name fits a dialog's pattern ("*.BMP"), without regard to case.
+bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 // Yes/No/Cancel answers: kIdYes, kIdNo, kIdCancel, or 0 for "not understood".
 int JudgeMessageBoxAnswer(std::string_view line);

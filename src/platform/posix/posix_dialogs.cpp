@@ -1,5 +1,7 @@
 // Dialogs and the message box at a terminal or from a script: prompts go to
-// standard error, answers come from standard input, one line each.
+// standard error, answers come from standard input. From a script every
+// question reads exactly one line, so a name that cannot be used costs that
+// one step and the later answers still meet their own questions.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,14 +18,17 @@
 namespace platform {
 namespace {
 
+// The folder of the file chosen last in this run; the first dialog starts
+// in the current directory. The process's own directory never changes.
+std::string g_dialogFolder;
+
 void Prompt(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
 
 // One answer line of a script or pipe, without its line end; false at the
-// end of input, which every later question then meets as well. (At a
-// terminal the dialogs read keys instead, and Ctrl-D closes only the one.)
+// end of input, which every later question then meets as well.
 bool ReadAnswer(std::string* line) {
     line->clear();
     int c;
@@ -41,78 +46,82 @@ PathKind ProbePath(const std::string& path) {
     return PathKind::Other;
 }
 
-std::string CurrentDirectory() {
-    char buffer[PATH_MAX];
-    if (getcwd(buffer, sizeof buffer) == nullptr) return "/";
-    return buffer;
+const std::string& DialogFolder() {
+    if (g_dialogFolder.empty()) {
+        char buffer[PATH_MAX];
+        g_dialogFolder = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+    }
+    return g_dialogFolder;
+}
+
+// A Save into a folder that does not exist fails later; it leaves the
+// dialogs where they were.
+void FollowChosenPath(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    if (ProbePath(folder) == PathKind::Directory) g_dialogFolder = folder;
+}
+
+bool AskInScript(const DialogQuery& query, const std::string& heading, std::string* path) {
+    const std::string ask =
+        query.Proposed.empty() ? std::string("File name: ") : "File name [" + query.Proposed + "]: ";
+    Prompt(heading + "\nIn " + query.Folder + "\n" + ask);
+    std::string line;
+    if (!ReadAnswer(&line)) return false;
+    const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
+    if (outcome.Step == DialogStep::Refuse) Prompt("\n" + outcome.Note + "\n");
+    if (outcome.Step != DialogStep::Accept) return false;
+    *path = outcome.Path;
+    return true;
+}
+
+bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::string& heading, std::string* path) {
+    // The proposed name stands in the edited line; an emptied line cancels.
+    const std::string prefill = query.Proposed;
+    query.Proposed.clear();
+    Prompt(terminal::Heading(heading) + "\nIn " + query.Folder + "\n");
+    terminal::SetCompletion(query.Folder, dialog.FilterPattern);
+    for (std::string line = prefill;;) {
+        if (!terminal::ReadFileName(line, &line)) return false;
+        const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
+        if (outcome.Step == DialogStep::Cancel) return false;
+        if (outcome.Step == DialogStep::Refuse) {
+            terminal::Note(outcome.Note);
+            continue;
+        }
+        if (outcome.Step == DialogStep::ConfirmReplace) {
+            const terminal::Answer answer = terminal::AskReplace(outcome.Path);
+            if (answer == terminal::Answer::Cancel) return false;
+            if (answer == terminal::Answer::No) continue;
+        }
+        terminal::RememberPath(outcome.Path);
+        *path = outcome.Path;
+        return true;
+    }
 }
 
 bool RunFileDialog(FileDialog& dialog, bool save) {
+    const bool interactive = terminal::IsInteractive();
     DialogQuery query{};
     query.Save = save;
     query.MustExist = (dialog.Flags & kOfnFileMustExist) != 0;
     query.OverwritePrompt = (dialog.Flags & kOfnOverwritePrompt) != 0;
+    query.CanConfirm = interactive;
     query.DefaultExt = dialog.DefaultExt;
     query.Proposed = std::string(dialog.FileBuffer, strnlen(dialog.FileBuffer, dialog.FileBufferSize));
-    query.Cwd = CurrentDirectory();
+    query.Folder = DialogFolder();
     const char* home = std::getenv("HOME");
     query.Home = home != nullptr ? home : "";
     query.BufferSize = dialog.FileBufferSize;
 
-    const std::string heading = std::string(dialog.Title) + " (" + dialog.FilterText + ": " +
-                                dialog.FilterPattern + ")";
-    const bool interactive = terminal::IsInteractive();
-    if (interactive) {
-        // The proposed name stands in the edited line; an emptied line cancels.
-        const std::string prefill = query.Proposed;
-        query.Proposed.clear();
-        Prompt(terminal::Heading(heading) + "\n");
-        for (std::string line = prefill;;) {
-            if (!terminal::ReadFileName(line, &line)) return false;
-            const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
-            if (outcome.Step == DialogStep::Cancel) return false;
-            if (outcome.Step == DialogStep::AskAgain) {
-                terminal::Note(outcome.Note);
-                continue;
-            }
-            if (outcome.Step == DialogStep::ConfirmReplace) {
-                const terminal::Answer answer = terminal::AskReplace(outcome.Path);
-                if (answer == terminal::Answer::Cancel) return false;
-                if (answer == terminal::Answer::No) continue;
-            }
-            terminal::RememberPath(outcome.Path);
-            std::memcpy(dialog.FileBuffer, outcome.Path.c_str(), outcome.Path.size() + 1);
-            return true;
-        }
-    }
-
-    const std::string ask =
-        query.Proposed.empty() ? std::string("File name: ") : "File name [" + query.Proposed + "]: ";
-    Prompt(heading + "\n");
-    for (;;) {
-        Prompt(ask);
-        std::string line;
-        if (!ReadAnswer(&line)) return false;
-        const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
-        switch (outcome.Step) {
-            case DialogStep::Cancel:
-                return false;
-            case DialogStep::AskAgain:
-                Prompt(outcome.Note + "\n");
-                continue;
-            case DialogStep::ConfirmReplace: {
-                Prompt(outcome.Path + " already exists. Replace it? [y/N]: ");
-                std::string answer;
-                if (!ReadAnswer(&answer)) return false;
-                if (!IsYes(answer)) continue;
-                break;
-            }
-            case DialogStep::Accept:
-                break;
-        }
-        std::memcpy(dialog.FileBuffer, outcome.Path.c_str(), outcome.Path.size() + 1);
-        return true;
-    }
+    const std::string heading =
+        std::string(dialog.Title) + " (" + dialog.FilterText + ": " + dialog.FilterPattern + ")";
+    std::string path;
+    const bool chosen =
+        interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
+    if (!chosen) return false;
+    std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
+    FollowChosenPath(path);
+    return true;
 }
 
 }  // namespace
@@ -128,15 +137,13 @@ int MessageBoxYesNoCancel(const char* text, const char* caption) {
             case terminal::Answer::Cancel: return kIdCancel;
         }
     }
-    Prompt(std::string("\n") + caption + "\n" + text + "\n");
-    for (;;) {
-        Prompt("[Y]es, [N]o, [C]ancel (default Yes): ");
-        std::string line;
-        if (!ReadAnswer(&line)) return kIdCancel;  // as when the box is closed
-        const int answer = JudgeMessageBoxAnswer(line);
-        if (answer != 0) return answer;
-        Prompt("Please answer y, n or c.\n");
-    }
+    Prompt(std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
+    std::string line;
+    if (!ReadAnswer(&line)) return kIdCancel;  // as when the box is closed
+    const int answer = JudgeMessageBoxAnswer(line);
+    if (answer != 0) return answer;
+    Prompt("\nNot an answer: \"" + line + "\"; skipped (answer y, n or c)\n");
+    return kIdCancel;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
@@ -111,6 +112,24 @@ void OnFault(int signal, siginfo_t* info, void* rawContext) {
     ReportWithTrace(code, pc, 0);
 }
 
+// An interrupt puts the terminal back, then ends the run as the signal
+// would have. While map data moves the signals are blocked (HoldInterrupts),
+// so this runs only once the move is complete.
+void OnInterrupt(int number) {
+    terminal::Restore();
+    std::signal(number, SIG_DFL);
+    raise(number);  // delivered as the handler returns
+}
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t InterruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kInterrupts) sigaddset(&set, s);
+    return set;
+}
+
 }  // namespace
 
 void InitProcess() {
@@ -137,11 +156,36 @@ void InitProcess() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGFPE, SIGSEGV, SIGBUS, SIGILL}) sigaction(s, &action, nullptr);
+
+    // An interrupt that the starting shell ignores (a background job) stays ignored.
+    struct sigaction interrupt {};
+    interrupt.sa_handler = OnInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    for (int s : kInterrupts) {
+        struct sigaction old {};
+        sigaction(s, nullptr, &old);
+        if (old.sa_handler != SIG_IGN) sigaction(s, &interrupt, nullptr);
+    }
+}
+
+void HoldInterrupts() {
+    const sigset_t set = InterruptSet();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ReleaseInterrupts() {
+    const sigset_t set = InterruptSet();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void ConsoleWrite(std::string_view bytes) {
-    if (!WriteAll(STDOUT_FILENO, bytes.data(), bytes.size()))
-        RuntimeError(101, __builtin_return_address(0));
+    if (WriteAll(STDOUT_FILENO, bytes.data(), bytes.size())) return;
+    // The report cannot reach standard output, so say why where it can be seen.
+    const int code = errno;
+    const std::string why = "Runtime error 101: standard output cannot be written (error " + std::to_string(code) +
+                            ": " + std::strerror(code) + ")\n";
+    WriteAll(STDERR_FILENO, why.data(), why.size());
+    RuntimeError(101, __builtin_return_address(0));
 }
 
 void ConsoleWriteFrame(std::string_view cp437) {

@@ -1,5 +1,7 @@
 #include "platform/posix/terminal.h"
 
+#include "platform/posix/dialog_rules.h"
+
 #include <dirent.h>
 #include <histedit.h>
 #include <poll.h>
@@ -30,9 +32,62 @@ constexpr int kEscapeWaitMs = 40;
 EditLine* g_editor = nullptr;
 History* g_history = nullptr;
 
+// What Tab completes against: the dialog's folder and its pattern.
+std::string g_completeFolder = ".";
+std::string g_completePattern = "*";
+
+// A stop (Ctrl-Z) while a question or dialog waits puts the line mode back
+// for the shell; the continue takes the reading mode again and has the
+// prompt drawn anew. A resize has the edited line laid out again.
+termios g_lineMode;
+termios g_readMode;
+volatile sig_atomic_t g_continued = 0;
+volatile sig_atomic_t g_resized = 0;
+constexpr int kWakeUp = -3;
+
+void OnStop(int) {
+    const int savedErrno = errno;
+    // Once the shell has the terminal back (the rest of a pipeline stopped
+    // first), its mode is no longer ours to set.
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
+    struct sigaction stop {}, ours {};
+    stop.sa_handler = SIG_DFL;
+    sigaction(SIGTSTP, &stop, &ours);
+    sigset_t set, old;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &set, &old);
+    raise(SIGTSTP);  // stopped here until the shell continues us
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    sigaction(SIGTSTP, &ours, nullptr);
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_readMode);
+    g_continued = 1;
+    errno = savedErrno;
+}
+
+void OnResize(int) { g_resized = 1; }
+
+// Stops and resizes are ours while one read waits; the previous actions are
+// kept in old[2] and put back afterwards. No SA_RESTART: the read returns,
+// so that the prompt can be drawn again.
+void CatchStops(struct sigaction (&old)[2]) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = OnStop;
+    sigaction(SIGTSTP, &action, &old[0]);
+    action.sa_handler = OnResize;
+    sigaction(SIGWINCH, &action, &old[1]);
+}
+
+void ReleaseStops(const struct sigaction (&old)[2]) {
+    sigaction(SIGTSTP, &old[0], nullptr);
+    sigaction(SIGWINCH, &old[1], nullptr);
+}
+
 bool UseColour() { return isatty(STDERR_FILENO) && std::getenv("NO_COLOR") == nullptr; }
 
-// One byte from the terminal, or -1 at its end.
+// One byte from the terminal, -1 at its end, -2 when the wait ran out, or
+// kWakeUp after a stop and continue or a resize.
 int ReadByte(int timeoutMs) {
     if (timeoutMs >= 0) {
         pollfd pfd{STDIN_FILENO, POLLIN, 0};
@@ -42,7 +97,10 @@ int ReadByte(int timeoutMs) {
     for (;;) {
         const ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n == 1) return c;
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR) {
+            if (g_continued || g_resized) return kWakeUp;
+            continue;
+        }
         return -1;
     }
 }
@@ -54,8 +112,26 @@ bool IsLoneEscape() {
     return poll(&pfd, 1, kEscapeWaitMs) <= 0;
 }
 
-int ReadEditorChar(EditLine*, wchar_t* out) {
-    const int c = ReadByte(-1);
+// The next byte for the editor; after a stop or a resize the line is drawn
+// again first.
+int ReadEditorByte(EditLine* editor) {
+    tcgetattr(STDIN_FILENO, &g_readMode);  // the editor's own mode
+    for (;;) {
+        const int c = ReadByte(-1);
+        if (c != kWakeUp) return c;
+        if (g_resized) {
+            g_resized = 0;
+            el_resize(editor);
+        }
+        if (g_continued) {
+            g_continued = 0;
+            el_set(editor, EL_REFRESH);
+        }
+    }
+}
+
+int ReadEditorChar(EditLine* editor, wchar_t* out) {
+    const int c = ReadEditorByte(editor);
     if (c < 0) return 0;
     if (c == 0x1B && IsLoneEscape()) {
         *out = kLoneEscape;
@@ -69,7 +145,7 @@ int ReadEditorChar(EditLine*, wchar_t* out) {
     char bytes[4] = {static_cast<char>(c)};
     const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
     for (int i = 1; i < length; ++i) {
-        const int next = ReadByte(-1);
+        const int next = ReadEditorByte(editor);
         if (next < 0) return 0;
         bytes[i] = static_cast<char>(next);
     }
@@ -87,8 +163,9 @@ bool IsFolder(const std::string& path) {
 }
 
 // Tab completes the file or folder name before the cursor; the whole line is
-// one path, spaces and all. A folder gets its slash. When the names share
-// nothing more, a second Tab lists them.
+// one path, spaces and all, relative to the dialog's folder. Folders (with
+// their slash) and the files that fit the dialog's pattern are offered. When
+// the names share nothing more, a second Tab lists them.
 unsigned char CompleteFileName(EditLine* editor, int) {
     static std::string lastAsked;
     const LineInfo* info = el_line(editor);
@@ -96,9 +173,10 @@ unsigned char CompleteFileName(EditLine* editor, int) {
     const std::size_t slash = typed.rfind('/');
     const std::string shownFolder = slash == std::string::npos ? "" : typed.substr(0, slash + 1);
     const std::string prefix = typed.substr(shownFolder.size());
-    std::string folder = shownFolder.empty() ? "." : shownFolder;
+    std::string folder = shownFolder;
     const char* home = std::getenv("HOME");
     if (folder.rfind("~/", 0) == 0 && home != nullptr) folder = home + folder.substr(1);
+    if (folder.empty() || folder.front() != '/') folder = g_completeFolder + "/" + folder;
 
     std::vector<std::string> names;
     if (DIR* dir = opendir(folder.c_str())) {
@@ -106,7 +184,10 @@ unsigned char CompleteFileName(EditLine* editor, int) {
             const std::string name = entry->d_name;
             if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0) continue;
             if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
-            names.push_back(IsFolder(folder + "/" + name) ? name + "/" : name);
+            if (IsFolder(folder + "/" + name))
+                names.push_back(name + "/");
+            else if (MatchesPattern(name, g_completePattern))
+                names.push_back(name);
         }
         closedir(dir);
     }
@@ -150,7 +231,9 @@ EditLine* Editor() {
     history(g_history, &event, H_SETSIZE, 100);
     el_set(g_editor, EL_HIST, history, g_history);
     el_set(g_editor, EL_EDITOR, "emacs");
-    el_set(g_editor, EL_SIGNAL, 1);  // the editor puts the terminal back on a signal
+    // Signals are ours: an interrupt puts the terminal back (InitProcess), a
+    // stop and continue redraws the line (ReadEditorByte).
+    el_set(g_editor, EL_SIGNAL, 0);
     el_set(g_editor, EL_PROMPT_ESC, Prompt, '\1');
     el_set(g_editor, EL_GETCFN, ReadEditorChar);
     el_set(g_editor, EL_ADDFN, "velmarsh-complete", "Complete a file or folder name", CompleteFileName);
@@ -171,34 +254,29 @@ EditLine* Editor() {
     return g_editor;
 }
 
-// The terminal in single-key mode for one read; a signal meanwhile puts the
-// terminal back before the process goes.
-void LeaveOnSignal(int signal) {
-    Restore();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
+// One key, read with the terminal in single-key mode; kWakeUp when a stop
+// and continue came first. An interrupt meanwhile puts the terminal back
+// before the process goes (the handlers of InitProcess).
 int ReadKey() {
-    termios mode{};
-    if (tcgetattr(STDIN_FILENO, &mode) != 0) return -1;
-    termios raw = mode;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    struct sigaction leave {}, old[3];
-    leave.sa_handler = LeaveOnSignal;
-    const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
-    for (int i = 0; i < 3; ++i) sigaction(signals[i], &leave, &old[i]);
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    if (tcgetattr(STDIN_FILENO, &g_lineMode) != 0) return -1;
+    g_readMode = g_lineMode;
+    g_readMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    g_readMode.c_cc[VMIN] = 1;
+    g_readMode.c_cc[VTIME] = 0;
+    g_continued = 0;
+    struct sigaction old[2];
+    CatchStops(old);
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_readMode);
     int key = ReadByte(-1);
+    for (; key == kWakeUp && !g_continued; key = ReadByte(-1)) g_resized = 0;  // nothing to redraw
+    g_continued = 0;
     if (key == 0x1B && !IsLoneEscape()) {
         while (ReadByte(kEscapeWaitMs) >= 0) {
         }
         key = 0;  // a cursor or function key: not an answer
     }
-    tcsetattr(STDIN_FILENO, TCSANOW, &mode);
-    for (int i = 0; i < 3; ++i) sigaction(signals[i], &old[i], nullptr);
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
+    ReleaseStops(old);
     return key;
 }
 
@@ -225,12 +303,23 @@ std::string Heading(const std::string& text) {
 
 void Note(const std::string& text) { Say((UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n"); }
 
+void SetCompletion(const std::string& folder, const std::string& pattern) {
+    g_completeFolder = folder;
+    g_completePattern = pattern;
+}
+
 bool ReadFileName(const std::string& prefill, std::string* line) {
     EditLine* editor = Editor();
     el_reset(editor);
     if (!prefill.empty()) el_push(editor, prefill.c_str());
     int count = 0;
+    tcgetattr(STDIN_FILENO, &g_lineMode);
+    g_continued = 0;
+    g_resized = 0;
+    struct sigaction old[2];
+    CatchStops(old);
     const char* text = el_gets(editor, &count);
+    ReleaseStops(old);
     if (text == nullptr || count <= 0) {
         Say("\n");
         return false;
@@ -247,9 +336,15 @@ void RememberPath(const std::string& path) {
 
 Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
     Say("\n" + Heading(caption) + "\n" + text + "\n");
-    Say(UseColour() ? "\033[1m[Y]es, [N]o, [C]ancel\033[0m (default Yes): " : "[Y]es, [N]o, [C]ancel (default Yes): ");
+    const std::string prompt =
+        UseColour() ? "\033[1m[Y]es, [N]o, [C]ancel\033[0m (default Yes): " : "[Y]es, [N]o, [C]ancel (default Yes): ";
+    Say(prompt);
     for (;;) {
         const int key = ReadKey();
+        if (key == kWakeUp) {
+            Say("\n" + prompt);
+            continue;
+        }
         Answer answer;
         if (key == 'y' || key == 'Y' || key == '\r' || key == '\n') answer = Answer::Yes;
         else if (key == 'n' || key == 'N') answer = Answer::No;
@@ -261,9 +356,14 @@ Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
 }
 
 Answer AskReplace(const std::string& path) {
-    Say(path + " already exists. Replace it? [y/N]: ");
+    const std::string prompt = path + " already exists. Replace it? [y/N]: ";
+    Say(prompt);
     for (;;) {
         const int key = ReadKey();
+        if (key == kWakeUp) {
+            Say("\n" + prompt);
+            continue;
+        }
         if (key == 'y' || key == 'Y') {
             Say("Yes\n");
             return Answer::Yes;

@@ -19,6 +19,9 @@ void Restore();
 std::string Heading(const std::string& text);
 void Note(const std::string& text);
 
+// Tab completes names in folder that fit pattern ("*.BMP"), and folders.
+void SetCompletion(const std::string& folder, const std::string& pattern);
+
 // One edited line, pre-filled with prefill; false when the user cancels
 // (Esc or Ctrl-D).
 bool ReadFileName(const std::string& prefill, std::string* line);

@@ -126,7 +126,40 @@ LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* info) {
     return ReportOnOwnThread(info);
 }
 
+// Ctrl-C, Ctrl-Break and closing the console while map data moves wait for
+// the move to finish; the lock keeps a late event from slipping between the
+// handler's look at the flag and the release.
+SRWLOCK g_interruptLock = SRWLOCK_INIT;
+bool g_holding = false;
+bool g_interrupted = false;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    ::AcquireSRWLockExclusive(&g_interruptLock);
+    const bool holding = g_holding;
+    if (holding) g_interrupted = true;
+    ::ReleaseSRWLockExclusive(&g_interruptLock);
+    if (!holding) return FALSE;  // the system's own handler ends the run at once
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    // Closing the console ends the process when this returns: wait here for
+    // ReleaseInterrupts, which ends it itself.
+    for (;;) ::Sleep(INFINITE);
+}
+
 }  // namespace
+
+void HoldInterrupts() {
+    ::AcquireSRWLockExclusive(&g_interruptLock);
+    g_holding = true;
+    ::ReleaseSRWLockExclusive(&g_interruptLock);
+}
+
+void ReleaseInterrupts() {
+    ::AcquireSRWLockExclusive(&g_interruptLock);
+    g_holding = false;
+    const bool interrupted = g_interrupted;
+    ::ReleaseSRWLockExclusive(&g_interruptLock);
+    if (interrupted) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
 
 void InitProcess() {
     // Room for the report after a stack overflow, and no error dialog boxes.
@@ -135,6 +168,7 @@ void InitProcess() {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::SetUnhandledExceptionFilter(OnUnhandledException);
     ::AddVectoredExceptionHandler(1, OnStackOverflow);
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void ConsoleWrite(std::string_view bytes) {
