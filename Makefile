@@ -33,7 +33,7 @@ windows:
 	cmake --build $(BUILD)-win -j$(JOBS)
 
 check-windows: build windows
-	cd tests/e2e && WIN_BUILD=$(abspath $(BUILD)-win) WORLDGEN=$(abspath $(BUILD))/worldgen \
+	cd tests/e2e && WIN_BUILD=$(abspath $(BUILD)-win) WORLDGEN=$(abspath $(BUILD))/worldgen VELMARSH=$(abspath $(BUILD))/velmarsh \
 		/usr/bin/python3 -m unittest -v test_windows
 
 fuzz: build

@@ -5,5 +5,5 @@
 int main() {
     platform::InitProcess();
     static AppState state{};  // zero at start; too large to want on the stack
-    return RunTool(state);
+    return platform::FinishRun(RunTool(state));
 }

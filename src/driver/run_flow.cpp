@@ -5,14 +5,17 @@
 #include "bitmap/smallmap.h"
 #include "driver/driver.h"
 #include "driver/state.h"
+#include "driver/version.h"
 #include "platform/console_text.h"
 
 namespace {
 
+// The title in a double-line box, in code page 437 bytes.
 void ShowBanner() {
-    const std::string rule(23, '\xCD');
+    const std::string title = " Velmarsh v" VELMARSH_VERSION_TEXT " ";
+    const std::string rule(title.size(), '\xCD');
     platform::ConsoleWriteFrame("\xC9" + rule + "\xBB\r\n");
-    platform::ConsoleWriteFrame("\xBA Velmarsh v3.00 beta 2 \xBA\r\n");
+    platform::ConsoleWriteFrame("\xBA" + title + "\xBA\r\n");
     platform::ConsoleWriteFrame("\xC8" + rule + "\xBC\r\n");
 }
 

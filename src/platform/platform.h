@@ -74,6 +74,11 @@ int MessageBoxYesNoCancel(const char* text, const char* caption);
 // Locale, signal dispositions and fault reporting; call first in main.
 void InitProcess();
 
+// The last step of a run that ends normally; returns the exit code. On
+// Windows a console made for this run alone waits for Enter first, so that
+// its last lines can be read before the window closes.
+int FinishRun(int exitCode);
+
 // One output statement: the bytes go out at once. A failed write ends the
 // run with runtime error 101.
 void ConsoleWrite(std::string_view bytes);

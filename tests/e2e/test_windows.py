@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from harness import World, read, ToolTest
+from harness import VELMARSH, CRLF, World, banner, header_block, lines, read, run_tool, write, ToolTest
 from scenarios import SCENARIOS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -41,6 +41,10 @@ class Wine:
         self.display = self.start_display()
         self.env["DISPLAY"] = self.display
         self.run(["wineboot", "--init"], timeout=300)
+        # The folders the dialogs remember from earlier runs: gone, so that a
+        # test sees what a fresh Windows shows.
+        self.run(["reg", "delete", r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\ComDlg32", "/f"],
+                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start_display(self):
         for number in range(91, 140):
@@ -119,6 +123,8 @@ class WindowsBuild(ToolTest):
     def share(self):
         """Everything the test made, open to Wine's user."""
         for root, dirs, files in os.walk(self.dir):
+            for name in dirs:
+                os.chmod(os.path.join(root, name), 0o777)
             for name in files:
                 os.chmod(os.path.join(root, name), 0o666)
 
@@ -139,8 +145,9 @@ class WindowsBuild(ToolTest):
 
     def test_failed_console_write_is_error_101(self):
         with open("/dev/full", "wb") as full:
-            r = wine.run([VELMARSH_EXE], cwd=self.dir, stdout=full, stderr=subprocess.DEVNULL)
+            r = wine.run([VELMARSH_EXE], cwd=self.dir, stdout=full, stderr=subprocess.PIPE)
         self.assertEqual(r.returncode, 101)
+        self.assertIn(b"Runtime error 101: standard output cannot be written (error ", r.stderr)
 
     def test_shared_scenarios(self):
         for scenario_class in SCENARIOS:
@@ -154,17 +161,124 @@ class WindowsBuild(ToolTest):
         self.world(**scenario.world)
         ctx.before = World(read(self.path("WOODS.WLD")))
         scenario.prepare(ctx)
-        script = self.path("steps.txt")
+        out, rc = self.run_steps(scenario.steps(ctx))
+        self.assertEqual(out, scenario.expected(ctx))
+        self.assertEqual(rc, 0)
+        scenario.check(ctx, self)
+
+    def write_steps(self, steps, name="steps.txt"):
+        script = self.path(name)
         with open(script, "w") as f:
-            for step in scenario.steps(ctx):
+            for step in steps:
                 f.write("\t".join(step) + "\r\n")
         self.share()
-        helper = wine.popen([WINAUTO_EXE, windows_path(script)], cwd=self.dir, stderr=subprocess.PIPE)
+        return script
+
+    def run_steps(self, steps, cwd=None):
+        """The tool with its dialogs answered by winauto; its output and exit code."""
+        helper = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(steps))], cwd=self.dir, stderr=subprocess.PIPE)
         try:
-            r = wine.run([VELMARSH_EXE], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=180)
+            r = wine.run([VELMARSH_EXE], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         timeout=180)
         finally:
             _, helper_err = helper.communicate(timeout=60)
         self.assertEqual(helper.returncode, 0, helper_err.decode(errors="replace"))
-        self.assertEqual(r.stdout, scenario.expected(ctx))
-        self.assertEqual(r.returncode, 0)
-        scenario.check(ctx, self)
+        return r.stdout, r.returncode
+
+    def test_dialogs_start_beside_the_last_file(self):
+        # Each run starts in a folder; the world is answered by a relative
+        # name and the SmallMap export takes the proposed name as it stands.
+        runs = [("first", "WOODS.WLD", "first"), ("second", "WOODS.WLD", "second"),
+                ("second", r"maps\WOODS.WLD", r"second\maps")]
+        for seed, folder in enumerate(("first", "second", "second/maps"), 1):
+            os.makedirs(self.path(folder))
+            self.world(f"{folder}/WOODS.WLD", width=7, height=5, seed=seed)
+        for start, answer, beside in runs:
+            with self.subTest(start=start, answer=answer):
+                steps = [("file", "Open WOODS.WLD", answer), ("box", "Export SmallMap BMP", "yes"),
+                         ("accept", "Export SmallMap BMP")]
+                steps += [("box", f"Export {layer} BMP", "cancel") for layer in ("LandType", "LandHeight", "LargeMap")]
+                out, rc = self.run_steps(steps, cwd=self.path(start))
+                world = windows_path(self.path(beside.replace("\\", "/") + "/WOODS.WLD"))
+                fields = World(read(self.path(beside.replace("\\", "/") + "/WOODS.WLD"))).fields
+                self.assertEqual(out, header_block(world, fields) + lines(
+                    f"Writing {world[:-len('WOODS.WLD')]}smallmap.bmp...Done!", ""))
+                self.assertEqual(rc, 0)
+
+    def test_conflict_between_two_runs(self):
+        path = self.world(width=7, height=5)
+        world = windows_path(path)
+        first_steps = self.write_steps([("file", "Open WOODS.WLD", world)], "first.txt")
+        helper = wine.popen([WINAUTO_EXE, windows_path(first_steps)], cwd=self.dir)
+        first = wine.popen([VELMARSH_EXE], cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+        try:
+            self.assertEqual(helper.wait(timeout=120), 0)
+            seen = b""
+            while b"SmallMapOffset" not in seen:  # the first run holds the world, waiting in its first box
+                chunk = first.stdout.read1(4096)
+                self.assertTrue(chunk, seen)
+                seen += chunk
+            out, rc = self.run_steps([("file", "Open WOODS.WLD", world)])
+            self.assertEqual(out, banner() + lines(f"Loading {world}...", f"Error 32 opening {world}!"))
+            self.assertEqual(rc, 0)
+        finally:
+            rest = [("box", f"Export {layer} BMP", "cancel") for layer in ("SmallMap", "LandType", "LandHeight", "LargeMap")]
+            closer = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(rest, "rest.txt"))], cwd=self.dir)
+            closer.wait(timeout=120)
+            first.communicate(timeout=120)
+        self.assertEqual(first.returncode, 0)
+
+    def in_console(self, steps):
+        """winauto in a console of its own plays the person at the console;
+        returns the console's text as the last step saved it."""
+        script = self.write_steps(steps + [("save", windows_path(self.path("screen.txt")))])
+        r = wine.run([WINAUTO_EXE, "--console", windows_path(script)], cwd=self.dir, timeout=300)
+        failed = script + ".failed"
+        self.assertEqual(r.returncode, 0, read(failed) if os.path.exists(failed) else b"")
+        return read(self.path("screen.txt")).decode("utf-8")
+
+    def test_console_of_its_own_waits_for_enter(self):
+        # Started by a double-click: the console is the run's alone.
+        exe = f'"{windows_path(VELMARSH_EXE)}"'
+        self.in_console([("start", "alone", "0", exe), ("cancel", "Open WOODS.WLD"),
+                         ("waiting", "Press Enter to close this window."), ("exit", "0")])
+        # From a command prompt the console is shared, and the run ends at once;
+        # the box shows as UTF-8 where the console's code page is UTF-8.
+        screen = self.in_console([("start", "shared", "65001", exe), ("cancel", "Open WOODS.WLD"), ("exit", "0")])
+        self.assertTrue(screen.startswith(banner().decode("cp437").replace("\r", "")), screen)
+        self.assertNotIn("Press Enter", screen)
+
+    def test_ctrl_c_waits_for_the_move(self):
+        path = self.world(width=2047, height=2047, seed=4, layout="shuffled")
+        for name, width in (("lmheight.bmp", 2047), ("largemap.bmp", 5 * 2047)):
+            self.bitmap(name, width=width, height=width, pattern="noise")
+        answers = ["WOODS.WLD", "c", "c", "n", "lmheight.bmp", "n", "largemap.bmp"]
+        pristine = read(path)
+        run_tool(answers, self.dir, exe=VELMARSH)  # the Linux build: the complete import
+        complete = read(path)
+        self.assertNotEqual(complete, pristine)
+        write(path, pristine)
+        exe = f'"{windows_path(VELMARSH_EXE)}"'
+        screen = self.in_console([
+            ("start", "shared", "0", exe), ("file", "Open WOODS.WLD", windows_path(path)),
+            ("box", "Export SmallMap BMP", "cancel"), ("box", "Export LandType BMP", "cancel"),
+            ("box", "Export LandHeight BMP", "no"), ("file", "Import LandHeight BMP", windows_path(self.path("lmheight.bmp"))),
+            ("box", "Export LargeMap BMP", "no"), ("file", "Import LargeMap BMP", windows_path(self.path("largemap.bmp"))),
+            ("screen", "Reading and writing LM data..."), ("ctrl-c",), ("exit", "0xC000013A")])
+        self.assertIn("Reading and writing LM data...Done!", screen)
+        self.assertTrue(read(path) == complete)
+
+    def test_shipped_exe_carries_manifest_and_version_and_no_debug_information(self):
+        shipped = os.path.join(WIN_BUILD, "dist", "velmarsh.exe")
+        exe = read(shipped)
+        version = banner().split(b" v")[1].split(b" \xba")[0].decode()  # "3.00 beta 2"
+        for text in (b"Microsoft.Windows.Common-Controls", b"PerMonitorV2", b'level="asInvoker"',
+                     version.encode("utf-16-le")):
+            self.assertIn(text, exe)
+        sections = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", shipped], stdout=subprocess.PIPE,
+                                  check=True).stdout
+        self.assertIn(b".rsrc", sections)
+        self.assertNotIn(b".debug_info", sections)
+        self.assertIn(b".debug_info", subprocess.run(["x86_64-w64-mingw32-objdump", "-h", shipped + ".debug"],
+                                                     stdout=subprocess.PIPE, check=True).stdout)

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/console_frame.h"
 #include "platform/platform.h"
 #include "platform/runtime_report.h"
 #include "platform/posix/terminal.h"
@@ -168,6 +169,8 @@ void InitProcess() {
     }
 }
 
+int FinishRun(int exitCode) { return exitCode; }
+
 void HoldInterrupts() {
     const sigset_t set = InterruptSet();
     sigprocmask(SIG_BLOCK, &set, nullptr);
@@ -188,25 +191,7 @@ void ConsoleWrite(std::string_view bytes) {
     RuntimeError(101, __builtin_return_address(0));
 }
 
-void ConsoleWriteFrame(std::string_view cp437) {
-    if (!g_utf8Console) {
-        ConsoleWrite(cp437);
-        return;
-    }
-    std::string text;
-    for (char c : cp437) {
-        switch (static_cast<unsigned char>(c)) {
-            case 201: text += "\u2554"; break;
-            case 205: text += "\u2550"; break;
-            case 187: text += "\u2557"; break;
-            case 186: text += "\u2551"; break;
-            case 200: text += "\u255A"; break;
-            case 188: text += "\u255D"; break;
-            default: text += c; break;
-        }
-    }
-    ConsoleWrite(text);
-}
+void ConsoleWriteFrame(std::string_view cp437) { ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437)); }
 
 void RuntimeError(int code, const void* address) { ReportWithTrace(code, address, 1); }
 

@@ -13,17 +13,26 @@
 namespace platform {
 namespace {
 
-OPENFILENAMEA Describe(const FileDialog& dialog, const std::string& filter) {
-    OPENFILENAMEA description{};
-    description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
-    description.hwndOwner = nullptr;
-    description.lpstrFilter = filter.c_str();
-    description.lpstrFile = dialog.FileBuffer;
-    description.nMaxFile = dialog.FileBufferSize;
-    description.lpstrTitle = dialog.Title;
-    description.lpstrDefExt = dialog.DefaultExt;
-    description.Flags = dialog.Flags;
-    return description;
+// The folder of the file chosen last in this run; the first dialog starts in
+// the current directory. Windows would otherwise open the folder this
+// program used last in any earlier run, where a world of the same name may
+// lie.
+std::string g_dialogFolder;
+
+std::string CurrentFolder() {
+    char buffer[MAX_PATH];
+    const DWORD length = ::GetCurrentDirectoryA(sizeof buffer, buffer);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // One filter entry: its text and its pattern, each ending in a zero byte,
@@ -36,19 +45,50 @@ std::string Filter(const FileDialog& dialog) {
     return filter;
 }
 
+using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEA);
+
+bool RunDialog(FileDialog& dialog, DialogCall call) {
+    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
+    const std::string proposed(dialog.FileBuffer);
+
+    // A path in the file buffer decides where the dialog starts, ahead of
+    // any folder Windows remembers; the name part stays the proposal.
+    std::string start = g_dialogFolder;
+    if (!start.empty() && start.back() != '\\') start += '\\';
+    start += proposed;
+    std::string buffer(dialog.FileBufferSize, '\0');
+    if (start.size() < dialog.FileBufferSize) {
+        start.copy(buffer.data(), start.size());
+    } else {
+        proposed.copy(buffer.data(), proposed.size());
+    }
+
+    const std::string filter = Filter(dialog);
+    OPENFILENAMEA description{};
+    description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
+    description.hwndOwner = nullptr;
+    description.lpstrFilter = filter.c_str();
+    description.lpstrFile = buffer.data();
+    description.nMaxFile = dialog.FileBufferSize;
+    description.lpstrInitialDir = g_dialogFolder.empty() ? nullptr : g_dialogFolder.c_str();
+    description.lpstrTitle = dialog.Title;
+    description.lpstrDefExt = dialog.DefaultExt;
+    description.Flags = dialog.Flags;
+    if (call(&description) == 0) return false;
+
+    const std::string chosen(buffer.c_str());
+    chosen.copy(dialog.FileBuffer, chosen.size());
+    dialog.FileBuffer[chosen.size()] = '\0';
+    // A Save into a folder that does not exist fails later; it leaves the
+    // dialogs where they were.
+    if (IsFolder(FolderOf(chosen))) g_dialogFolder = FolderOf(chosen);
+    return true;
+}
+
 }  // namespace
 
-bool GetOpenFileName(FileDialog& dialog) {
-    const std::string filter = Filter(dialog);
-    OPENFILENAMEA description = Describe(dialog, filter);
-    return ::GetOpenFileNameA(&description) != 0;
-}
-
-bool GetSaveFileName(FileDialog& dialog) {
-    const std::string filter = Filter(dialog);
-    OPENFILENAMEA description = Describe(dialog, filter);
-    return ::GetSaveFileNameA(&description) != 0;
-}
+bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameA); }
+bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameA); }
 
 int MessageBoxYesNoCancel(const char* text, const char* caption) {
     switch (::MessageBoxA(nullptr, text, caption, MB_YESNOCANCEL)) {

@@ -1,9 +1,11 @@
 // Console output and fatal runtime errors on Windows.
+#include "platform/console_frame.h"
 #include "platform/platform.h"
 #include "platform/runtime_report.h"
 
 #include <windows.h>
 
+#include <string>
 
 namespace platform {
 namespace {
@@ -37,6 +39,29 @@ bool StdoutIsConsole() {
     return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// A console made for this run alone (a double-click) closes with the run;
+// the run then waits for Enter so that its last lines can be read. From a
+// command prompt, or with the report redirected, it ends at once. Decided
+// at the start, when the console's company is what it was made with.
+bool g_ownConsole = false;
+
+void KeepOwnConsoleOpen() {
+    if (!g_ownConsole) return;
+    static const char kPrompt[] = "Press Enter to close this window.";
+    if (!WriteAll(::GetStdHandle(STD_ERROR_HANDLE), kPrompt, sizeof kPrompt - 1)) return;
+    HANDLE input = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) return;
+    ::FlushConsoleInputBuffer(input);
+    char line[64];
+    DWORD got = 0;
+    while (::ReadConsoleA(input, line, sizeof line, &got, nullptr) && got > 0) {
+        const std::string_view read(line, got);
+        if (read.find('\r') != std::string_view::npos || read.find('\n') != std::string_view::npos) break;
+    }
+    ::CloseHandle(input);
+}
+
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
     const int limit = StdoutIsConsole() ? kConsoleFrames : kMaxFrames;
     std::uint32_t relative[kMaxFrames];
@@ -45,6 +70,7 @@ bool StdoutIsConsole() {
     char text[report::kMaxLength];
     const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
     WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
+    KeepOwnConsoleOpen();
     ::ExitProcess(static_cast<UINT>(code));
 }
 
@@ -169,15 +195,30 @@ void InitProcess() {
     ::SetUnhandledExceptionFilter(OnUnhandledException);
     ::AddVectoredExceptionHandler(1, OnStackOverflow);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    DWORD processes[2];
+    g_ownConsole = ::GetConsoleProcessList(processes, 2) == 1 && StdoutIsConsole();
+}
+
+int FinishRun(int exitCode) {
+    KeepOwnConsoleOpen();
+    return exitCode;
 }
 
 void ConsoleWrite(std::string_view bytes) {
-    if (!WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size()))
-        RuntimeError(101, __builtin_return_address(0));
+    if (WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size())) return;
+    // The report cannot reach standard output, so say why where it can be seen.
+    const std::string why =
+        "Runtime error 101: standard output cannot be written (error " + std::to_string(::GetLastError()) + ")\r\n";
+    WriteAll(::GetStdHandle(STD_ERROR_HANDLE), why.data(), why.size());
+    RuntimeError(101, __builtin_return_address(0));
 }
 
-// The console shows the code page 437 frame bytes as they are.
-void ConsoleWriteFrame(std::string_view cp437) { ConsoleWrite(cp437); }
+// A console set to UTF-8 (chcp 65001) shows the box only as UTF-8; files,
+// pipes and every other code page get the bytes as they stand.
+void ConsoleWriteFrame(std::string_view cp437) {
+    const bool utf8 = StdoutIsConsole() && ::GetConsoleOutputCP() == CP_UTF8;
+    ConsoleWrite(utf8 ? FrameAsUtf8(cp437) : std::string(cp437));
+}
 
 void RuntimeError(int code, const void* address) {
     void* frames[kMaxFrames];
