@@ -16,6 +16,13 @@ struct BmpHeader {
     std::uint8_t Bytes[kBmpHeaderSize];
 };
 
+// The bitmap exchange's part of the run's state: the header image that every
+// export writes, and the first bytes of the header read last.
+struct BitmapState {
+    BmpHeader Header;
+    std::uint8_t Prefix[kBmpPrefixSize];
+};
+
 enum class Palette { Gray, LandType };
 
 // Stored row length: the pixel width rounded up to a multiple of 4.
@@ -43,6 +50,9 @@ struct BmpVerdict {
 BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::uint64_t fileSize,
                           std::uint32_t expectedWidth, std::uint32_t expectedHeight,
                           std::string_view path);
+
+// "Error <code> <action> BMP header!", the code being the failed call's.
+void PrintBmpHeaderError(const char* action);
 
 // Reads and judges an import file's header; prints the rejection line, or on
 // acceptance leaves the file at its pixel data and reports where that is.

@@ -74,6 +74,10 @@ bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t 
     return ok;
 }
 
+void PrintBmpHeaderError(const char* action) {
+    console::PrintLine("Error " + console::Dec(platform::LastError()) + " " + action + " BMP header!");
+}
+
 BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::uint64_t fileSize,
                           std::uint32_t expectedWidth, std::uint32_t expectedHeight,
                           std::string_view path) {
@@ -99,9 +103,8 @@ bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle
     std::memset(prefix, 0, sizeof prefix);
     std::uint32_t got = 0;
     std::uint64_t fileSize = 0;
-    if (!platform::ReadFile(file, prefix, kBmpPrefixSize, &got) ||
-        !platform::GetFileSize(file, &fileSize)) {
-        console::PrintLine("Error " + console::Dec(platform::LastError()) + " reading BMP header!");
+    if (!platform::ReadFile(file, prefix, kBmpPrefixSize, &got) || !platform::GetFileSize(file, &fileSize)) {
+        PrintBmpHeaderError("reading");
         return false;
     }
     const BmpVerdict verdict = JudgeBmpPrefix(prefix, got, fileSize, expectedWidth, expectedHeight, path);
@@ -110,7 +113,7 @@ bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle
         return false;
     }
     if (!platform::SeekFile(file, verdict.PixelStart)) {
-        console::PrintLine("Error " + console::Dec(platform::LastError()) + " reading BMP header!");
+        PrintBmpHeaderError("reading");
         return false;
     }
     *pixelStart = verdict.PixelStart;

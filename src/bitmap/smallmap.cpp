@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
-#include "bitmap/bmp.h"
-#include "driver/state.h"
+#include "bitmap/bitmap_file.h"
+#include "bitmap/move_failure.h"
 #include "platform/console_text.h"
-#include "world/move_failure.h"
 
 namespace {
 
@@ -21,34 +19,47 @@ void RefuseBigWidth() { console::PrintLine("We're going to need a bigger boat.")
 // chunk of them is one read or write on each side.
 constexpr std::uint64_t kChunkBytes = 1024 * 1024;
 
-std::uint64_t SmallMapRowPosition(const WldHeader& header, std::uint32_t y) {
-    return std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * y;
+std::uint64_t RowPosition(const SmallMapBlock& block, std::uint32_t y) {
+    return std::uint64_t{block.Offset} + std::uint64_t{block.Width} * y;
 }
 
 std::uint32_t RowsPerChunk(std::uint32_t width) {
     return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kChunkBytes / RowStride(width)));
 }
 
+// A chunk of map rows as the block holds them, and as the bitmap stores them.
+struct Chunk {
+    std::uint32_t Rows;
+    std::uint64_t Stride;
+    platform::Memory<std::uint8_t> Block;
+    platform::Memory<std::uint8_t> Stored;  // pad bytes stay zero
+};
+
+Chunk AllocateChunk(std::uint32_t width) {
+    Chunk chunk{RowsPerChunk(width), RowStride(width), nullptr, nullptr};
+    chunk.Block = platform::Allocate<std::uint8_t>(std::uint64_t{chunk.Rows} * width);
+    chunk.Stored = platform::Allocate<std::uint8_t>(chunk.Rows * chunk.Stride);
+    return chunk;
+}
+
 // Stored rows run bottom map row first, each padded with zeros.
-void ExportRows(AppState& state, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
-    const WldHeader& header = state.Header;
-    const std::uint32_t width = header.Width;
-    const std::uint64_t stride = RowStride(width);
-    const std::uint32_t chunkRows = RowsPerChunk(width);
-    std::vector<std::uint8_t> block(std::uint64_t{chunkRows} * width);
-    std::vector<std::uint8_t> stored(chunkRows * stride, 0);
-    for (std::uint32_t top = header.Height; top > 0;) {
-        const std::uint32_t count = std::min(chunkRows, top);
+void ExportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+    const std::uint32_t width = block.Width;
+    Chunk chunk = AllocateChunk(width);
+    for (std::uint32_t top = block.Height; top > 0;) {
+        const std::uint32_t count = std::min(chunk.Rows, top);
         const std::uint32_t low = top - count;
         std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFileAt(state.World, SmallMapRowPosition(header, low), block.data(),
-                                                    count * width, &got),
-                      "reading", state.WorldPath))
+        if (!NoteMove(failure,
+                      platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &got),
+                      "reading", block.WorldPath))
             return;
         for (std::uint32_t i = 0; i < count; ++i)
-            std::memcpy(stored.data() + i * stride, block.data() + std::uint64_t{top - 1 - i - low} * width, width);
+            std::memcpy(chunk.Stored.get() + i * chunk.Stride, chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width,
+                        width);
         std::uint32_t put = 0;
-        if (!NoteMove(failure, platform::WriteFile(bitmap, stored.data(), static_cast<std::uint32_t>(count * stride), &put),
+        if (!NoteMove(failure,
+                      platform::WriteFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &put),
                       "writing", path))
             return;
         top = low;
@@ -57,37 +68,36 @@ void ExportRows(AppState& state, platform::FileHandle bitmap, const char* path, 
 
 // A bitmap cut short fills the rows it still holds; the row it ends in gets
 // the bytes that are there, and the rows after it keep their values.
-void ImportRows(AppState& state, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
-    const WldHeader& header = state.Header;
-    const std::uint32_t width = header.Width;
-    const std::uint64_t stride = RowStride(width);
-    const std::uint32_t chunkRows = RowsPerChunk(width);
-    std::vector<std::uint8_t> stored(chunkRows * stride);
-    std::vector<std::uint8_t> block(std::uint64_t{chunkRows} * width);
-    for (std::uint32_t top = header.Height; top > 0;) {
-        const std::uint32_t count = std::min(chunkRows, top);
+void ImportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+    const std::uint32_t width = block.Width;
+    Chunk chunk = AllocateChunk(width);
+    for (std::uint32_t top = block.Height; top > 0;) {
+        const std::uint32_t count = std::min(chunk.Rows, top);
         std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFile(bitmap, stored.data(), static_cast<std::uint32_t>(count * stride), &got),
+        if (!NoteMove(failure,
+                      platform::ReadFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &got),
                       "reading", path))
             return;
-        const auto whole = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, got / stride + (got % stride >= width)));
+        const auto whole =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(count, got / chunk.Stride + (got % chunk.Stride >= width)));
         // Whole rows top-1 down to top-whole, laid out upwards as in the world.
         const std::uint32_t low = top - whole;
         for (std::uint32_t i = 0; i < whole; ++i)
-            std::memcpy(block.data() + std::uint64_t{top - 1 - i - low} * width, stored.data() + i * stride, width);
+            std::memcpy(chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width, chunk.Stored.get() + i * chunk.Stride,
+                        width);
         std::uint32_t put = 0;
-        if (!NoteMove(failure, platform::WriteFileAt(state.World, SmallMapRowPosition(header, low), block.data(),
-                                                     whole * width, &put),
-                      "writing", state.WorldPath))
+        if (!NoteMove(failure,
+                      platform::WriteFileAt(block.World, RowPosition(block, low), chunk.Block.get(), whole * width, &put),
+                      "writing", block.WorldPath))
             return;
         if (whole < count) {
-            const std::uint64_t used = std::uint64_t{whole} * stride;
+            const std::uint64_t used = std::uint64_t{whole} * chunk.Stride;
             const std::uint64_t rest = got > used ? got - used : 0;  // less than a row
             if (rest > 0)
-                NoteMove(failure, platform::WriteFileAt(state.World, SmallMapRowPosition(header, low - 1),
-                                                        stored.data() + std::uint64_t{whole} * stride,
-                                                        static_cast<std::uint32_t>(rest), &put),
-                         "writing", state.WorldPath);
+                NoteMove(failure,
+                         platform::WriteFileAt(block.World, RowPosition(block, low - 1), chunk.Stored.get() + used,
+                                               static_cast<std::uint32_t>(rest), &put),
+                         "writing", block.WorldPath);
             return;  // the file has ended
         }
         top = low;
@@ -96,35 +106,26 @@ void ImportRows(AppState& state, platform::FileHandle bitmap, const char* path, 
 
 }  // namespace
 
-void ImportSmallMap(AppState& state) {
-    state.FileNameBuffer[0] = '\0';
-    state.BitmapFileDialog.Title = "Import SmallMap BMP";
-    state.BitmapFileDialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
-    if (!platform::GetOpenFileName(state.BitmapFileDialog)) return;
-
-    const char* path = state.FileNameBuffer;
-    const platform::FileHandle bitmap = platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
-    if (bitmap == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "opening", path);
-        return;
-    }
+void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap) {
+    const platform::FileHandle file = ChooseBitmapFile(dialog, BitmapUse::Import, "Import SmallMap BMP", "");
+    if (file == platform::kInvalidFile) return;
+    const char* path = dialog.FileBuffer;
     // From the progress text to the end of the step's output, an interrupt waits.
     platform::HoldInterrupts();
     console::Print(std::string("Importing ") + path + "...");
 
-    const WldHeader& header = state.Header;
     std::uint64_t pixelStart = 0;
     MoveFailure failure{};
     bool moved = false;
-    if (!CheckBmpHeader(state.BmpHeaderPrefix, bitmap, header.Width, header.Height, path, &pixelStart)) {
+    if (!CheckBmpHeader(bitmap.Prefix, file, block.Width, block.Height, path, &pixelStart)) {
         // The check's line completed the progress line.
-    } else if (header.Width >= kWidthLimit) {
+    } else if (block.Width >= kWidthLimit) {
         RefuseBigWidth();
     } else {
         moved = true;
-        ImportRows(state, bitmap, path, failure);
+        ImportRows(block, file, path, failure);
     }
-    platform::CloseFile(bitmap);
+    platform::CloseFile(file);
     if (moved)
         FinishMoveLine(failure);
     else
@@ -132,34 +133,24 @@ void ImportSmallMap(AppState& state) {
     platform::ReleaseInterrupts();
 }
 
-void ExportSmallMap(AppState& state) {
-    std::memset(state.FileNameBuffer, 0, sizeof state.FileNameBuffer);
-    std::strcpy(state.FileNameBuffer, "smallmap.bmp");
-    state.BitmapFileDialog.Title = "Export SmallMap BMP";
-    state.BitmapFileDialog.Flags = platform::kOfnExplorer | platform::kOfnOverwritePrompt;
-    if (!platform::GetSaveFileName(state.BitmapFileDialog)) return;
-
-    const char* path = state.FileNameBuffer;
-    const platform::FileHandle bitmap = platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways);
-    if (bitmap == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "creating", path);
-        return;
-    }
+void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap) {
+    const platform::FileHandle file = ChooseBitmapFile(dialog, BitmapUse::Export, "Export SmallMap BMP", "smallmap.bmp");
+    if (file == platform::kInvalidFile) return;
+    const char* path = dialog.FileBuffer;
     platform::HoldInterrupts();
     console::Print(std::string("Writing ") + path + "...");
 
-    const WldHeader& header = state.Header;
     MoveFailure failure{};
     bool moved = false;
-    if (!WriteBmpHeader(state.Bmp, bitmap, header.Width, header.Height, Palette::Gray)) {
-        console::PrintLine("Error " + console::Dec(platform::LastError()) + " writing BMP header!");
-    } else if (header.Width >= kWidthLimit) {
+    if (!WriteBmpHeader(bitmap.Header, file, block.Width, block.Height, Palette::Gray)) {
+        PrintBmpHeaderError("writing");
+    } else if (block.Width >= kWidthLimit) {
         RefuseBigWidth();
     } else {
         moved = true;
-        ExportRows(state, bitmap, path, failure);
+        ExportRows(block, file, path, failure);
     }
-    const bool closed = platform::CloseFile(bitmap);
+    const bool closed = platform::CloseFile(file);
     if (moved) {
         NoteMove(failure, closed, "writing", path);
         FinishMoveLine(failure);

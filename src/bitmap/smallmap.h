@@ -2,7 +2,22 @@
 // and a bitmap file.
 #pragma once
 
-struct AppState;
+#include <cstdint>
 
-void ExportSmallMap(AppState& state);
-void ImportSmallMap(AppState& state);
+#include "bitmap/bmp.h"
+#include "platform/platform.h"
+
+// The block as the copy sees it: Width x Height bytes at Offset in the
+// world file, map row 0 first.
+struct SmallMapBlock {
+    platform::FileHandle World;
+    const char* WorldPath;
+    std::uint32_t Width;
+    std::uint32_t Height;
+    std::uint32_t Offset;
+};
+
+// Each asks for the bitmap in the dialog, then moves the block; every line
+// it prints is its own, and it never ends the run.
+void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
+void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);

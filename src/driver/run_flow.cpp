@@ -4,7 +4,6 @@
 #include "bitmap/bmp.h"
 #include "bitmap/smallmap.h"
 #include "driver/driver.h"
-#include "driver/state.h"
 #include "driver/version.h"
 #include "platform/console_text.h"
 
@@ -19,67 +18,74 @@ void ShowBanner() {
     platform::ConsoleWriteFrame("\xC8" + rule + "\xBC\r\n");
 }
 
-void FillWorldDialog(AppState& state) {
-    platform::FileDialog& dialog = state.WorldFileDialog;
+void FillWorldDialog(DialogState& dialogs) {
+    platform::FileDialog& dialog = dialogs.WorldFileDialog;
     dialog.Title = "Open WOODS.WLD";
     dialog.FilterText = "WOODS.WLD";
     dialog.FilterPattern = "*.WLD";
     dialog.DefaultExt = nullptr;
     dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
-    dialog.FileBuffer = state.FileNameBuffer;
-    dialog.FileBufferSize = kFileNameBufferSize;
+    dialog.FileBuffer = dialogs.FileNameBuffer;
+    dialog.FileBufferSize = platform::kFileNameBufferSize;
 }
 
-void FillBitmapDialog(AppState& state) {
-    platform::FileDialog& dialog = state.BitmapFileDialog;
+// The constant fields; each use sets the title and flags.
+void FillBitmapDialog(DialogState& dialogs) {
+    platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     dialog.FilterText = "Bitmap files (*.bmp)";
     dialog.FilterPattern = "*.BMP";
     dialog.DefaultExt = "BMP";
-    dialog.FileBuffer = state.FileNameBuffer;
-    dialog.FileBufferSize = kFileNameBufferSize;
+    dialog.FileBuffer = dialogs.FileNameBuffer;
+    dialog.FileBufferSize = platform::kFileNameBufferSize;
 }
 
 // The header read, shown and checked against the file; false ends the run.
-bool LoadWorldHeader(AppState& state) {
-    if (!ReadWldHeader(state)) return false;
-    ShowWldHeader(state.Header);
-    return CheckWorldLimits(state);
+bool LoadWorldHeader(WorldFile& world) {
+    if (!ReadWldHeader(world)) return false;
+    ShowWldHeader(world.Header);
+    return CheckWorldLimits(world);
+}
+
+SmallMapBlock SmallMapOf(const WorldFile& world) {
+    return {world.Handle, world.Path, world.Header.Width, world.Header.Height, world.Header.SmallMapOffset};
 }
 
 }  // namespace
 
 int RunTool(AppState& state) {
+    WorldFile& world = state.World;
+    DialogState& dialogs = state.Dialogs;
     ShowBanner();
-    FillWorldDialog(state);
-    if (!platform::GetOpenFileName(state.WorldFileDialog)) return 0;
+    FillWorldDialog(dialogs);
+    if (!platform::GetOpenFileName(dialogs.WorldFileDialog)) return 0;
 
-    std::memcpy(state.WorldPath, state.FileNameBuffer, sizeof state.WorldPath);
-    console::PrintLine(std::string("Loading ") + state.WorldPath + "...");
-    state.World = platform::OpenFile(state.WorldPath, platform::Share::Read, platform::Disposition::OpenExisting);
-    if (state.World == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "opening", state.WorldPath);
+    std::memcpy(world.Path, dialogs.FileNameBuffer, sizeof world.Path);
+    console::PrintLine(std::string("Loading ") + world.Path + "...");
+    world.Handle = platform::OpenFile(world.Path, platform::Share::Read, platform::Disposition::OpenExisting);
+    if (world.Handle == platform::kInvalidFile) {
+        console::PrintErrorLine(platform::LastError(), "opening", world.Path);
         return 0;
     }
     // A refused world ends the run like a failed header read; nothing was
     // written through the handle.
-    if (!LoadWorldHeader(state)) {
-        platform::CloseFile(state.World);
+    if (!LoadWorldHeader(world)) {
+        platform::CloseFile(world.Handle);
         return 0;
     }
 
-    state.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * state.Header.Width));
-    FillBitmapDialog(state);
-    PrepareBmpHeader(state.Bmp);
+    world.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(std::uint64_t{4} * world.Header.Width));
+    FillBitmapDialog(dialogs);
+    PrepareBmpHeader(state.Bitmap.Header);
 
-    const int answer = platform::MessageBoxYesNoCancel(kLayerQuestion, "Export SmallMap BMP");
-    if (answer == platform::kIdYes) ExportSmallMap(state);
-    if (answer == platform::kIdNo) ImportSmallMap(state);
+    const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, "Export SmallMap BMP");
+    if (answer == platform::Answer::Yes) ExportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
+    if (answer == platform::Answer::No) ImportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
 
-    StageLayers(state);
-    RunLmPass(state);
+    StageLayers(dialogs, world.Header, state.Bitmap, state.Layers);
+    RunLmPass(world, state.Layers);
 
-    platform::CloseFile(state.World);
-    platform::ReleaseMemory(state.OffsetRow);
-    state.OffsetRow = nullptr;
+    platform::CloseFile(world.Handle);
+    platform::ReleaseMemory(world.OffsetRow);
+    world.OffsetRow = nullptr;
     return 0;
 }

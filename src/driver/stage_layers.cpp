@@ -1,9 +1,7 @@
-#include <cstring>
 #include <string>
 
-#include "bitmap/bmp.h"
+#include "bitmap/bitmap_file.h"
 #include "driver/driver.h"
-#include "driver/state.h"
 #include "platform/console_text.h"
 
 namespace {
@@ -12,7 +10,7 @@ struct LayerInfo {
     const char* ExportTitle;  // also the question's caption
     const char* ImportTitle;
     const char* ProposedName;
-    std::uint32_t Scale;      // bitmap pixels per cell, each way
+    std::uint32_t Scale;  // bitmap pixels per cell, each way
     Palette ExportPalette;
 };
 
@@ -22,56 +20,40 @@ constexpr LayerInfo kLayers[kLayerCount] = {
     {"Export LargeMap BMP", "Import LargeMap BMP", "largemap.bmp", kLargeMapScale, Palette::Gray},
 };
 
-void KeepPath(LayerSlot& slot, const char* path) {
-    std::memcpy(slot.Path, path, sizeof slot.Path);
+// The pass reports failures by path, and the dialogs reuse their buffer.
+void Stage(LayerSlot& slot, bool exported, const char* path) {
+    (exported ? slot.ExportStaged : slot.ImportStaged) = true;
+    std::string(path).copy(slot.Path, sizeof slot.Path - 1);
+    console::PrintLine("Done!");
 }
 
-void StageExport(AppState& state, LayerSlot& slot, const LayerInfo& layer) {
-    std::memset(state.FileNameBuffer, 0, sizeof state.FileNameBuffer);
-    std::strcpy(state.FileNameBuffer, layer.ProposedName);
-    state.BitmapFileDialog.Title = layer.ExportTitle;
-    state.BitmapFileDialog.Flags = platform::kOfnExplorer | platform::kOfnOverwritePrompt;
-    if (!platform::GetSaveFileName(state.BitmapFileDialog)) return;
-
-    const char* path = state.FileNameBuffer;
-    slot.ExportHandle = platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways);
-    if (slot.ExportHandle == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "creating", path);
-        return;
-    }
+void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
+                 const LayerInfo& layer) {
+    platform::FileDialog& dialog = dialogs.BitmapFileDialog;
+    slot.ExportHandle = ChooseBitmapFile(dialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName);
+    if (slot.ExportHandle == platform::kInvalidFile) return;
+    const char* path = dialog.FileBuffer;
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
-    const std::uint32_t width = layer.Scale * state.Header.Width;
-    const std::uint32_t height = layer.Scale * state.Header.Height;
-    if (WriteBmpHeader(state.Bmp, slot.ExportHandle, width, height, layer.ExportPalette)) {
-        slot.ExportStaged = true;
-        KeepPath(slot, path);
-        console::PrintLine("Done!");
+    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Scale * header.Width, layer.Scale * header.Height,
+                       layer.ExportPalette)) {
+        Stage(slot, true, path);
     } else {
-        console::PrintLine("Error " + console::Dec(platform::LastError()) + " writing BMP header!");
+        PrintBmpHeaderError("writing");
         platform::CloseFile(slot.ExportHandle);
     }
 }
 
-void StageImport(AppState& state, LayerSlot& slot, const LayerInfo& layer) {
-    state.FileNameBuffer[0] = '\0';
-    state.BitmapFileDialog.Title = layer.ImportTitle;
-    state.BitmapFileDialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
-    if (!platform::GetOpenFileName(state.BitmapFileDialog)) return;
-
-    const char* path = state.FileNameBuffer;
-    slot.ImportHandle = platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
-    if (slot.ImportHandle == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "opening", path);
-        return;
-    }
+void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
+                 const LayerInfo& layer) {
+    platform::FileDialog& dialog = dialogs.BitmapFileDialog;
+    slot.ImportHandle = ChooseBitmapFile(dialog, BitmapUse::Import, layer.ImportTitle, "");
+    if (slot.ImportHandle == platform::kInvalidFile) return;
+    const char* path = dialog.FileBuffer;
     console::Print(std::string("Reading ") + path + " header...");
-    const std::uint32_t width = layer.Scale * state.Header.Width;
-    const std::uint32_t height = layer.Scale * state.Header.Height;
-    if (CheckBmpHeader(state.BmpHeaderPrefix, slot.ImportHandle, width, height, path, &slot.PixelStart)) {
-        slot.ImportStaged = true;
-        KeepPath(slot, path);
-        console::PrintLine("Done!");
+    if (CheckBmpHeader(bitmap.Prefix, slot.ImportHandle, layer.Scale * header.Width, layer.Scale * header.Height, path,
+                       &slot.PixelStart)) {
+        Stage(slot, false, path);
     } else {
         platform::CloseFile(slot.ImportHandle);
     }
@@ -79,11 +61,12 @@ void StageImport(AppState& state, LayerSlot& slot, const LayerInfo& layer) {
 
 }  // namespace
 
-void StageLayers(AppState& state) {
+void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap,
+                 LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
-        const int answer = platform::MessageBoxYesNoCancel(kLayerQuestion, kLayers[i].ExportTitle);
-        if (answer == platform::kIdYes) StageExport(state, state.Layers[i], kLayers[i]);
-        if (answer == platform::kIdNo) StageImport(state, state.Layers[i], kLayers[i]);
+        const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, kLayers[i].ExportTitle);
+        if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], kLayers[i]);
+        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], kLayers[i]);
     }
     console::PrintLine("");
 }

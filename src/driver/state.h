@@ -1,35 +1,24 @@
 // The tool's one state record: zero at start, owned by main, passed by
-// reference to every step.
+// reference. Each part is declared by the subsystem that owns it; every
+// step takes only the parts it uses.
 #pragma once
-
-#include <cstdint>
 
 #include "bitmap/bmp.h"
 #include "platform/platform.h"
+#include "world/layers.h"
 #include "world/world.h"
 
-inline constexpr std::uint32_t kFileNameBufferSize = 320;
-
-enum LayerIndex { kLandType = 0, kLandHeight = 1, kLargeMap = 2, kLayerCount = 3 };
-
-struct LayerSlot {
-    platform::FileHandle ExportHandle;  // 0: no export tried; kInvalidFile: create failed
-    platform::FileHandle ImportHandle;
-    bool ExportStaged;
-    bool ImportStaged;
-    std::uint64_t PixelStart;           // import: the file's bfOffBits
-    char Path[kFileNameBufferSize];     // kept for the pass's error line
+// The driver's part: the two dialog descriptions and the one path buffer
+// that every dialog and every open shares.
+struct DialogState {
+    platform::FileDialog WorldFileDialog;
+    platform::FileDialog BitmapFileDialog;
+    char FileNameBuffer[platform::kFileNameBufferSize];
 };
 
 struct AppState {
-    platform::FileHandle World;
-    platform::FileDialog WorldFileDialog;
-    platform::FileDialog BitmapFileDialog;
-    char FileNameBuffer[kFileNameBufferSize];
-    char WorldPath[kFileNameBufferSize];  // the dialogs reuse FileNameBuffer
-    WldHeader Header;
-    BmpHeader Bmp;
-    std::uint8_t BmpHeaderPrefix[kBmpPrefixSize];
-    std::uint32_t* OffsetRow;
+    WorldFile World;
     LayerSlot Layers[kLayerCount];
+    BitmapState Bitmap;
+    DialogState Dialogs;
 };

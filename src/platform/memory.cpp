@@ -6,9 +6,9 @@
 
 namespace platform {
 
-void* AllocateMemory(std::uint32_t size) {
+void* AllocateMemory(std::uint64_t size) {
     if (size >= 0x80000000u) RuntimeError(204, __builtin_return_address(0));
-    void* memory = std::malloc(size == 0 ? 1 : size);
+    void* memory = std::calloc(size == 0 ? 1 : size, 1);
     if (memory == nullptr) RuntimeError(203, __builtin_return_address(0));
     return memory;
 }

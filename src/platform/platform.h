@@ -5,9 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace platform {
+
+// Every path the tool handles fits here with its zero byte; the dialogs
+// refuse longer ones.
+inline constexpr std::uint32_t kFileNameBufferSize = 320;
 
 // ---- Files ---------------------------------------------------------------
 
@@ -32,8 +37,7 @@ bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint
                 std::uint32_t* done);
 bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer,
                  std::uint32_t count, std::uint32_t* done);
-bool SeekFile(FileHandle file, std::uint64_t position);        // from the start
-bool SkipInFile(FileHandle file, std::int64_t distance);        // from the current position
+bool SeekFile(FileHandle file, std::uint64_t position);  // from the start
 bool GetFileSize(FileHandle file, std::uint64_t* size);
 bool CloseFile(FileHandle file);
 
@@ -62,12 +66,11 @@ struct FileDialog {
 bool GetOpenFileName(FileDialog& dialog);
 bool GetSaveFileName(FileDialog& dialog);
 
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
+// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them.
+enum class Answer { Cancel = 2, Yes = 6, No = 7 };
 
-// A Yes/No/Cancel question; returns kIdYes, kIdNo or kIdCancel.
-int MessageBoxYesNoCancel(const char* text, const char* caption);
+// A Yes/No/Cancel question; a box closed without an answer is Cancel.
+Answer MessageBoxYesNoCancel(const char* text, const char* caption);
 
 // ---- Process, console, fatal errors --------------------------------------
 
@@ -95,9 +98,24 @@ void ReleaseInterrupts();
 // Ends the run with "Runtime error n at 0x...", a call trace and exit code n.
 [[noreturn]] void RuntimeError(int code, const void* address);
 
-// Memory whose size comes from input: 204 at 2^31 bytes or more, 203 when
-// the system has none left. Never returns null.
-void* AllocateMemory(std::uint32_t size);
+// Memory whose size comes from the world file, zero-filled: runtime error
+// 204 at 2^31 bytes or more, 203 when the system has none left. Never
+// returns null.
+void* AllocateMemory(std::uint64_t size);
 void ReleaseMemory(void* memory);
+
+struct ReleaseMemoryDeleter {
+    void operator()(void* memory) const { ReleaseMemory(memory); }
+};
+template <typename T>
+using Memory = std::unique_ptr<T[], ReleaseMemoryDeleter>;
+
+// count elements of T through AllocateMemory; a count too large to multiply
+// out is a size of 2^31 or more all the same.
+template <typename T>
+Memory<T> Allocate(std::uint64_t count) {
+    const std::uint64_t size = count > UINT64_MAX / sizeof(T) ? UINT64_MAX : count * sizeof(T);
+    return Memory<T>(static_cast<T*>(AllocateMemory(size)));
+}
 
 }  // namespace platform

@@ -20,17 +20,21 @@ inline PassGeometry GeometryOf(std::uint32_t width, std::uint32_t height) {
             std::uint64_t{kLargeMapScale} * height};
 }
 
+// The five stored rows of a LargeMap band.
+inline std::uint64_t BandLength(const PassGeometry& geometry) { return geometry.LargeStride * kLargeMapScale; }
+
 // Map row y of a LandType or LandHeight bitmap whose pixels begin at pixelStart.
-inline std::uint64_t OneByteRowPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t y) {
-    return pixelStart + g.Stride * (g.Height - 1 - y);
+inline std::uint64_t OneByteRowPosition(const PassGeometry& geometry, std::uint64_t pixelStart, std::uint32_t y) {
+    return pixelStart + geometry.Stride * (geometry.Height - 1 - y);
 }
 
 // Map row y's LargeMap band: image rows 5y+4 (stored first) up to 5y.
-inline std::uint64_t BandPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t y) {
-    return pixelStart + g.LargeStride * (g.LargeHeight - kLargeMapScale - std::uint64_t{kLargeMapScale} * y);
+inline std::uint64_t BandPosition(const PassGeometry& geometry, std::uint64_t pixelStart, std::uint32_t y) {
+    return pixelStart +
+           geometry.LargeStride * (geometry.LargeHeight - kLargeMapScale - std::uint64_t{kLargeMapScale} * y);
 }
 
 // Block row k of cell x within its band.
-inline std::uint64_t BlockRowInBand(const PassGeometry& g, std::uint32_t x, std::uint32_t k) {
-    return g.LargeStride * (kLargeMapScale - 1 - k) + std::uint64_t{kLargeMapScale} * x;
+inline std::uint64_t BlockRowInBand(const PassGeometry& geometry, std::uint32_t x, std::uint32_t k) {
+    return geometry.LargeStride * (kLargeMapScale - 1 - k) + std::uint64_t{kLargeMapScale} * x;
 }

@@ -28,6 +28,15 @@ struct WldHeader {
     std::uint32_t SmallMapOffset;
 };
 
+// The world file as the run holds it, open for reading and writing from the
+// header on to the end of the run.
+struct WorldFile {
+    platform::FileHandle Handle;
+    char Path[platform::kFileNameBufferSize];  // kept: the dialogs reuse their buffer
+    WldHeader Header;
+    std::uint32_t* OffsetRow;  // one row of the offset table, Width entries
+};
+
 // Fills the fields from Raw.
 void DecodeWldHeader(WldHeader& header);
 
@@ -42,17 +51,12 @@ inline bool RecordLiesInside(std::uint32_t position, std::uint64_t tableEnd, std
 
 // Lines refusing a world outside the limits; empty when the check passes.
 std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize);
-std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position,
-                             std::uint64_t tableEnd, std::uint64_t fileSize);
-
-struct AppState;
+std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position, std::uint64_t tableEnd,
+                             std::uint64_t fileSize);
 
 // One read of 144 bytes at the start; prints the error line on failure.
-bool ReadWldHeader(AppState& state);
+bool ReadWldHeader(WorldFile& world);
 void ShowWldHeader(const WldHeader& header);
 // Refuses, with one line, a world whose table, SmallMap block or records
 // do not lie inside the file. Reads the table in pieces.
-bool CheckWorldLimits(AppState& state);
-
-// The one pass over every cell record that moves the staged layers.
-void RunLmPass(AppState& state);
+bool CheckWorldLimits(const WorldFile& world);

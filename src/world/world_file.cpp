@@ -1,6 +1,5 @@
 #include <vector>
 
-#include "driver/state.h"
 #include "platform/console_text.h"
 #include "platform/le_bytes.h"
 #include "world/world.h"
@@ -19,14 +18,14 @@ void DecodeWldHeader(WldHeader& header) {
     header.SmallMapOffset = le::Get32(raw + 28);
 }
 
-bool ReadWldHeader(AppState& state) {
+bool ReadWldHeader(WorldFile& world) {
     // A short file leaves the rest of the zeroed header as it is.
     std::uint32_t got = 0;
-    if (!platform::ReadFile(state.World, state.Header.Raw, kWldHeaderSize, &got)) {
+    if (!platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got)) {
         console::PrintLine("Error " + Dec(platform::LastError()) + " reading WLD header!");
         return false;
     }
-    DecodeWldHeader(state.Header);
+    DecodeWldHeader(world.Header);
     return true;
 }
 
@@ -65,11 +64,11 @@ std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t pos
     return {};
 }
 
-bool CheckWorldLimits(AppState& state) {
-    const WldHeader& header = state.Header;
+bool CheckWorldLimits(const WorldFile& world) {
+    const WldHeader& header = world.Header;
     std::uint64_t fileSize = 0;
-    if (!platform::GetFileSize(state.World, &fileSize)) {
-        console::PrintErrorLine(platform::LastError(), "reading", state.WorldPath);
+    if (!platform::GetFileSize(world.Handle, &fileSize)) {
+        console::PrintErrorLine(platform::LastError(), "reading", world.Path);
         return false;
     }
     std::string refusal = JudgeWorldSpan(header, fileSize);
@@ -86,9 +85,8 @@ bool CheckWorldLimits(AppState& state) {
     for (std::uint64_t first = 0; first < cells; first += kPiece) {
         const auto count = static_cast<std::uint32_t>(cells - first < kPiece ? cells - first : kPiece);
         std::uint32_t got = 0;
-        if (!platform::ReadFileAt(state.World, kOffsetTableStart + 4 * first, piece.data(), 4 * count,
-                                  &got)) {
-            console::PrintErrorLine(platform::LastError(), "reading", state.WorldPath);
+        if (!platform::ReadFileAt(world.Handle, kOffsetTableStart + 4 * first, piece.data(), 4 * count, &got)) {
+            console::PrintErrorLine(platform::LastError(), "reading", world.Path);
             return false;
         }
         for (std::uint32_t i = 0; i < count; ++i) {

@@ -173,6 +173,23 @@ class HugeWorlds(ToolTest):
             self.assertEqual(read_range(path, p, 47), bytes(expected.record(i % w, i // w)))
         self.assertEqual(read_range(path, 0, 144 + 4 * w * h), before_head)
 
+    def test_pass_buffers_follow_the_memory_rule(self):
+        # A world so wide that one LargeMap band needs 2 GiB: every cell shares
+        # one record, so only the table is real data.
+        w = 86_000_000
+        record = 144 + 4 * w
+        path = self.path("WIDE.WLD")
+        with open(path, "wb") as f:
+            f.write(struct.pack("<8I", 4, w, 1, 0, 0, 0, 0, record + 47) + bytes(112))
+            f.write(struct.pack("<I", record) * w)
+            f.write(bytes(47))
+            f.seek(record + 47 + w - 1)
+            f.write(b"\0")
+        r = self.run_tool(["WIDE.WLD", "c", "c", "c", "y", ""])
+        self.assertEqual(r.rc, 204, r.out[-300:])
+        self.assertRegex(r.out, rb"Writing BMP header to .*largemap.bmp\.\.\.Done!\r\n\r\n"
+                                rb"Reading and writing LM data\.\.\.Runtime error 204 at 0x[0-9A-F]{8}\r\n")
+
     def test_largest_map_both_ways(self):
         path = self.world(width=2047, height=2047, seed=5)
         size = os.path.getsize(path)

@@ -5,9 +5,10 @@
 
 #include "reference/reference_lm_pass.h"
 
-#include "driver/state.h"
+#include "bitmap/bmp.h"
+#include "bitmap/move_failure.h"
 #include "platform/le_bytes.h"
-#include "world/move_failure.h"
+#include "world/layers.h"
 #include "world/world.h"
 
 namespace {
@@ -30,28 +31,30 @@ std::uint64_t LargeMapPosition(const PassGeometry& g, std::uint64_t pixelStart, 
     return pixelStart + g.LargeStride * (g.LargeHeight - 1 - imageRow) + std::uint64_t{kLargeMapScale} * x;
 }
 
-bool ReadOffsetRow(AppState& state, std::uint32_t y, MoveFailure& failure) {
-    const std::uint32_t width = state.Header.Width;
-    auto* bytes = reinterpret_cast<std::uint8_t*>(state.OffsetRow);
+// The next byte of each one-byte import: its rows are read in sequence.
+std::uint64_t g_importAt[kLayerCount];
+
+bool ReadOffsetRow(WorldFile& world, std::uint32_t y, MoveFailure& failure) {
+    const std::uint32_t width = world.Header.Width;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(world.OffsetRow);
     std::uint32_t got = 0;
     const std::uint64_t position = kOffsetTableStart + std::uint64_t{4} * width * y;
-    if (!NoteMove(failure, platform::ReadFileAt(state.World, position, bytes, 4 * width, &got),
-                  "reading", state.WorldPath))
+    if (!NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, 4 * width, &got), "reading",
+                  world.Path))
         return false;
-    for (std::uint32_t x = 0; x < width; ++x) state.OffsetRow[x] = le::Get32(bytes + 4 * x);
+    for (std::uint32_t x = 0; x < width; ++x) world.OffsetRow[x] = le::Get32(bytes + 4 * x);
     return true;
 }
 
 // One cell: exports first, then imports and the write-back.
-bool MoveCell(AppState& state, const PassGeometry& g, bool anyImport, std::uint32_t x,
-              std::uint32_t y, MoveFailure& failure) {
-    LayerSlot* layers = state.Layers;
+bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeometry& g, bool anyImport,
+              std::uint32_t x, std::uint32_t y, MoveFailure& failure) {
     static std::uint8_t buffer[kLmRecordSize];  // kept from cell to cell, as one record buffer is
     std::uint8_t* record = buffer;
-    const std::uint32_t position = state.OffsetRow[x];
+    const std::uint32_t position = world.OffsetRow[x];
     std::uint32_t done = 0;
-    if (!NoteMove(failure, platform::ReadFileAt(state.World, position, record, kLmRecordSize, &done),
-                  "reading", state.WorldPath))
+    if (!NoteMove(failure, platform::ReadFileAt(world.Handle, position, record, kLmRecordSize, &done), "reading",
+                  world.Path))
         return false;
 
     LayerSlot& large = layers[kLargeMap];
@@ -89,34 +92,33 @@ bool MoveCell(AppState& state, const PassGeometry& g, bool anyImport, std::uint3
         if (!slot.ImportStaged) continue;
         std::uint8_t value = 0;
         std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFile(slot.ImportHandle, &value, 1, &got), "reading", slot.Path))
+        if (!NoteMove(failure, platform::ReadFileAt(slot.ImportHandle, g_importAt[layer]++, &value, 1, &got),
+                      "reading", slot.Path))
             return false;
         if (got == 1) record[byte] = value;
     }
     if (layers[kLandType].ImportStaged && record[kLandTypeByte] >= kLandTypeLimit) record[kLandTypeByte] = 0;
-    return NoteMove(failure, platform::WriteFileAt(state.World, position, record, kLmRecordSize, &done),
-                    "writing", state.WorldPath);
+    return NoteMove(failure, platform::WriteFileAt(world.Handle, position, record, kLmRecordSize, &done), "writing",
+                    world.Path);
 }
 
 // Row padding of the one-byte layers: zeros out, or skipped in.
-bool PadOneByteLayers(AppState& state, const PassGeometry& g, MoveFailure& failure) {
+bool PadOneByteLayers(LayerSlot (&layers)[kLayerCount], const PassGeometry& g, MoveFailure& failure) {
     if (g.Padding == 0) return true;
     std::uint32_t done = 0;
     for (int layer : {kLandType, kLandHeight}) {
-        LayerSlot& slot = state.Layers[layer];
+        LayerSlot& slot = layers[layer];
         if (slot.ExportStaged &&
             !NoteMove(failure, platform::WriteFile(slot.ExportHandle, kZeros, g.Padding, &done), "writing", slot.Path))
             return false;
-        if (slot.ImportStaged &&
-            !NoteMove(failure, platform::SkipInFile(slot.ImportHandle, g.Padding), "reading", slot.Path))
-            return false;
+        g_importAt[layer] += g.Padding;
     }
     return true;
 }
 
 // No cell covers the end of the top image row; write it so the file is whole.
-void PadLargeMapTopRow(AppState& state, const PassGeometry& g, MoveFailure& failure) {
-    const LayerSlot& large = state.Layers[kLargeMap];
+void PadLargeMapTopRow(const LayerSlot (&layers)[kLayerCount], const PassGeometry& g, MoveFailure& failure) {
+    const LayerSlot& large = layers[kLargeMap];
     const std::uint64_t covered = std::uint64_t{kLargeMapScale} * g.Width;
     if (!large.ExportStaged || g.LargeStride == covered) return;
     const std::uint64_t at = kBmpHeaderSize + g.LargeStride * (g.LargeHeight - 1) + covered;
@@ -126,8 +128,8 @@ void PadLargeMapTopRow(AppState& state, const PassGeometry& g, MoveFailure& fail
              "writing", large.Path);
 }
 
-void CloseStagedFiles(AppState& state, MoveFailure& failure) {
-    for (LayerSlot& slot : state.Layers) {
+void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
+    for (LayerSlot& slot : layers) {
         // A failed close of an export may lose buffered data: it is a failed write.
         if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
         if (slot.ImportStaged) platform::CloseFile(slot.ImportHandle);
@@ -136,10 +138,10 @@ void CloseStagedFiles(AppState& state, MoveFailure& failure) {
 
 }  // namespace
 
-void RunReferenceLmPass(AppState& state) {
+void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     bool anyImport = false;
     bool anyExport = false;
-    for (const LayerSlot& slot : state.Layers) {
+    for (const LayerSlot& slot : layers) {
         anyImport = anyImport || slot.ImportStaged;
         anyExport = anyExport || slot.ExportStaged;
     }
@@ -147,20 +149,21 @@ void RunReferenceLmPass(AppState& state) {
     console::Print("Reading and writing LM data...");
 
     PassGeometry g{};
-    g.Width = state.Header.Width;
-    g.Height = state.Header.Height;
+    g.Width = world.Header.Width;
+    g.Height = world.Header.Height;
     g.Padding = static_cast<std::uint32_t>(RowStride(g.Width) - g.Width);
     g.LargeStride = RowStride(std::uint64_t{kLargeMapScale} * g.Width);
     g.LargeHeight = std::uint64_t{kLargeMapScale} * g.Height;
 
+    for (int layer = 0; layer < kLayerCount; ++layer) g_importAt[layer] = layers[layer].PixelStart;
     MoveFailure failure{};
     for (std::uint32_t y = g.Height; y-- > 0 && !failure.Failed;) {
-        if (!ReadOffsetRow(state, y, failure)) break;
+        if (!ReadOffsetRow(world, y, failure)) break;
         for (std::uint32_t x = 0; x < g.Width; ++x)
-            if (!MoveCell(state, g, anyImport, x, y, failure)) break;
-        if (!failure.Failed) PadOneByteLayers(state, g, failure);
+            if (!MoveCell(world, layers, g, anyImport, x, y, failure)) break;
+        if (!failure.Failed) PadOneByteLayers(layers, g, failure);
     }
-    if (!failure.Failed) PadLargeMapTopRow(state, g, failure);
-    CloseStagedFiles(state, failure);
+    if (!failure.Failed) PadLargeMapTopRow(layers, g, failure);
+    CloseStagedFiles(layers, failure);
     FinishMoveLine(failure);
 }

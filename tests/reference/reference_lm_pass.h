@@ -1,6 +1,8 @@
 #pragma once
 
-struct AppState;
+#include "world/layers.h"
+#include "world/world.h"
 
-// The LM pass the slow, literal way; same effects as RunLmPass.
-void RunReferenceLmPass(AppState& state);
+// The LM pass as plainly as it can be written: one transfer per record,
+// block row and byte. The fast pass must leave the same bytes and lines.
+void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]);

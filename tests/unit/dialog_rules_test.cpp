@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "platform/platform.h"
@@ -115,10 +116,11 @@ TEST(DialogRules, CompletionPatterns) {
 }
 
 TEST(DialogRules, MessageBoxAnswers) {
-    const std::pair<const char*, int> cases[] = {
-        {"y", platform::kIdYes},     {" YES ", platform::kIdYes},  {"", platform::kIdYes},
-        {"n", platform::kIdNo},      {"No", platform::kIdNo},      {"c", platform::kIdCancel},
-        {"CANCEL", platform::kIdCancel}, {"maybe", 0},             {"ye", 0},
+    using platform::Answer;
+    const std::pair<const char*, std::optional<Answer>> cases[] = {
+        {"y", Answer::Yes},  {" YES ", Answer::Yes}, {"", Answer::Yes},           {"n", Answer::No},
+        {"No", Answer::No},  {"c", Answer::Cancel},  {"CANCEL", Answer::Cancel}, {"maybe", std::nullopt},
+        {"ye", std::nullopt},
     };
     for (const auto& [line, result] : cases) EXPECT_EQ(platform::JudgeMessageBoxAnswer(line), result) << line;
     EXPECT_TRUE(platform::IsYes(" Yes"));

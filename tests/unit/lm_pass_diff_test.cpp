@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "bitmap/bmp.h"
+#include "world/layers.h"
+#include "world/world.h"
 #include "platform/le_bytes.h"
 #include "reference/reference_lm_pass.h"
 
@@ -111,28 +113,30 @@ protected:
     }
 
     // Stages the layers as the staging step leaves them and runs one pass.
-    Outcome Run(void (*pass)(AppState&), const Bytes& world, const Stage (&stages)[kLayerCount],
+    using Pass = void (*)(WorldFile&, LayerSlot (&)[kLayerCount]);
+
+    Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
                 const Bytes (&imports)[kLayerCount], const std::uint32_t (&starts)[kLayerCount],
                 rlim_t fileLimit = RLIM_INFINITY) {
-        Save(dir_ + "/world", world);
-        static AppState state;
-        state = AppState{};
-        std::snprintf(state.WorldPath, sizeof state.WorldPath, "%s/world", dir_.c_str());
-        state.World = platform::OpenFile(state.WorldPath, platform::Share::Read, platform::Disposition::OpenExisting);
+        Save(dir_ + "/world", worldBytes);
+        WorldFile world{};
+        LayerSlot layers[kLayerCount] = {};
+        std::snprintf(world.Path, sizeof world.Path, "%s/world", dir_.c_str());
+        world.Handle = platform::OpenFile(world.Path, platform::Share::Read, platform::Disposition::OpenExisting);
         std::uint32_t got = 0;
-        platform::ReadFile(state.World, state.Header.Raw, kWldHeaderSize, &got);
-        DecodeWldHeader(state.Header);
-        state.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * state.Header.Width));
+        platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got);
+        DecodeWldHeader(world.Header);
+        world.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * world.Header.Width));
         BmpHeader header{};
         PrepareBmpHeader(header);
         for (int i = 0; i < kLayerCount; ++i) {
-            LayerSlot& slot = state.Layers[i];
+            LayerSlot& slot = layers[i];
             const std::uint32_t scale = i == kLargeMap ? 5 : 1;
             if (stages[i] == Stage::Export) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/out%d", dir_.c_str(), i);
                 slot.ExportHandle = platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways);
-                slot.ExportStaged = WriteBmpHeader(header, slot.ExportHandle, scale * state.Header.Width,
-                                                   scale * state.Header.Height, i == kLandType ? Palette::LandType : Palette::Gray);
+                slot.ExportStaged = WriteBmpHeader(header, slot.ExportHandle, scale * world.Header.Width,
+                                                   scale * world.Header.Height, i == kLandType ? Palette::LandType : Palette::Gray);
             } else if (stages[i] == Stage::Import) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/in%d", dir_.c_str(), i);
                 Save(slot.Path, imports[i]);
@@ -154,17 +158,17 @@ protected:
         struct rlimit limit = old;
         limit.rlim_cur = fileLimit;
         setrlimit(RLIMIT_FSIZE, &limit);
-        pass(state);
+        pass(world, layers);
         setrlimit(RLIMIT_FSIZE, &old);
         dup2(saved, STDOUT_FILENO);
         close(saved);
 
-        platform::CloseFile(state.World);
-        platform::ReleaseMemory(state.OffsetRow);
+        platform::CloseFile(world.Handle);
+        platform::ReleaseMemory(world.OffsetRow);
         Outcome out;
-        out.World = Load(state.WorldPath);
+        out.World = Load(world.Path);
         for (int i = 0; i < kLayerCount; ++i)
-            if (stages[i] == Stage::Export) out.Exports[i] = Load(state.Layers[i].Path);
+            if (stages[i] == Stage::Export) out.Exports[i] = Load(layers[i].Path);
         const Bytes console = Load(consolePath);
         out.Console.assign(console.begin(), console.end());
         return out;

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <vector>
 
-#include "platform/platform.h"
 
 namespace platform {
 namespace {
@@ -167,13 +166,13 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
-int JudgeMessageBoxAnswer(std::string_view line) {
+std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line) {
     const std::string_view answer = Trim(line);
-    if (answer.empty()) return kIdYes;  // the default button
-    if (EqualsNoCase(answer, "y") || EqualsNoCase(answer, "yes")) return kIdYes;
-    if (EqualsNoCase(answer, "n") || EqualsNoCase(answer, "no")) return kIdNo;
-    if (EqualsNoCase(answer, "c") || EqualsNoCase(answer, "cancel")) return kIdCancel;
-    return 0;
+    if (answer.empty()) return Answer::Yes;  // the default button
+    if (EqualsNoCase(answer, "y") || EqualsNoCase(answer, "yes")) return Answer::Yes;
+    if (EqualsNoCase(answer, "n") || EqualsNoCase(answer, "no")) return Answer::No;
+    if (EqualsNoCase(answer, "c") || EqualsNoCase(answer, "cancel")) return Answer::Cancel;
+    return std::nullopt;
 }
 
 bool IsYes(std::string_view line) {

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -54,8 +57,9 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
 // Whether a name fits a dialog's pattern ("*.BMP"), without regard to case.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
-// Yes/No/Cancel answers: kIdYes, kIdNo, kIdCancel, or 0 for "not understood".
-int JudgeMessageBoxAnswer(std::string_view line);
+// A Yes/No/Cancel answer line: its button, or nothing when it is none of
+// the box's words.
+std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line);
 
 // "y" or "yes", in any case, blanks around ignored.
 bool IsYes(std::string_view line);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -89,9 +90,9 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
             continue;
         }
         if (outcome.Step == DialogStep::ConfirmReplace) {
-            const terminal::Answer answer = terminal::AskReplace(outcome.Path);
-            if (answer == terminal::Answer::Cancel) return false;
-            if (answer == terminal::Answer::No) continue;
+            const Answer answer = terminal::AskReplace(outcome.Path);
+            if (answer == Answer::Cancel) return false;
+            if (answer == Answer::No) continue;
         }
         terminal::RememberPath(outcome.Path);
         *path = outcome.Path;
@@ -129,21 +130,14 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
-int MessageBoxYesNoCancel(const char* text, const char* caption) {
-    if (terminal::IsInteractive()) {
-        switch (terminal::AskYesNoCancel(caption, text)) {
-            case terminal::Answer::Yes: return kIdYes;
-            case terminal::Answer::No: return kIdNo;
-            case terminal::Answer::Cancel: return kIdCancel;
-        }
-    }
+Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
+    if (terminal::IsInteractive()) return terminal::AskYesNoCancel(caption, text);
     Prompt(std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
     std::string line;
-    if (!ReadAnswer(&line)) return kIdCancel;  // as when the box is closed
-    const int answer = JudgeMessageBoxAnswer(line);
-    if (answer != 0) return answer;
+    if (!ReadAnswer(&line)) return Answer::Cancel;  // as when the box is closed
+    if (const std::optional<Answer> answer = JudgeMessageBoxAnswer(line)) return *answer;
     Prompt("\nNot an answer: \"" + line + "\"; skipped (answer y, n or c)\n");
-    return kIdCancel;
+    return Answer::Cancel;
 }
 
 }  // namespace platform

@@ -51,6 +51,28 @@ bool LockAgainstOtherRuns(int fd) {
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
 
+enum class Direction { Read, Write };
+
+// Repeats one transfer call until count bytes are through, a read meets the
+// end of the file, or the call fails for a reason other than a signal.
+// transfer(at) moves bytes from offset at on and returns what the call did.
+template <typename Transfer>
+bool TransferAll(Direction direction, std::uint32_t count, std::uint32_t* done, Transfer transfer) {
+    std::uint32_t moved = 0;
+    while (moved < count) {
+        const ssize_t n = transfer(moved);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || (n == 0 && direction == Direction::Write)) {
+            *done = moved;
+            return Fail(n < 0 ? errno : EIO);  // a write must take every byte
+        }
+        if (n == 0) break;
+        moved += static_cast<std::uint32_t>(n);
+    }
+    *done = moved;
+    return true;
+}
+
 }  // namespace
 
 FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) {
@@ -74,82 +96,33 @@ FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) 
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     auto* bytes = static_cast<unsigned char*>(buffer);
-    std::uint32_t got = 0;
-    while (got < count) {
-        const ssize_t n = read(Fd(file), bytes + got, count - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *done = got;
-            return Fail(errno);
-        }
-        if (n == 0) break;
-        got += static_cast<std::uint32_t>(n);
-    }
-    *done = got;
-    return true;
+    return TransferAll(Direction::Read, count, done, [&](std::uint32_t at) { return read(Fd(file), bytes + at, count - at); });
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    std::uint32_t put = 0;
-    while (put < count) {
-        const ssize_t n = write(Fd(file), bytes + put, count - put);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *done = put;
-            return Fail(errno);
-        }
-        put += static_cast<std::uint32_t>(n);
-    }
-    *done = put;
-    return true;
+    return TransferAll(Direction::Write, count, done, [&](std::uint32_t at) { return write(Fd(file), bytes + at, count - at); });
 }
 
 bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count,
                 std::uint32_t* done) {
     auto* bytes = static_cast<unsigned char*>(buffer);
-    std::uint32_t got = 0;
-    while (got < count) {
-        const ssize_t n = pread(Fd(file), bytes + got, count - got,
-                                static_cast<off_t>(position + got));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *done = got;
-            return Fail(errno);
-        }
-        if (n == 0) break;
-        got += static_cast<std::uint32_t>(n);
-    }
-    *done = got;
-    return true;
+    return TransferAll(Direction::Read, count, done, [&](std::uint32_t at) {
+        return pread(Fd(file), bytes + at, count - at, static_cast<off_t>(position + at));
+    });
 }
 
 bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer,
                  std::uint32_t count, std::uint32_t* done) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    std::uint32_t put = 0;
-    while (put < count) {
-        const ssize_t n = pwrite(Fd(file), bytes + put, count - put,
-                                 static_cast<off_t>(position + put));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *done = put;
-            return Fail(errno);
-        }
-        put += static_cast<std::uint32_t>(n);
-    }
-    *done = put;
-    return true;
+    return TransferAll(Direction::Write, count, done, [&](std::uint32_t at) {
+        return pwrite(Fd(file), bytes + at, count - at, static_cast<off_t>(position + at));
+    });
 }
 
 bool SeekFile(FileHandle file, std::uint64_t position) {
     if (position > static_cast<std::uint64_t>(INT64_MAX)) return Fail(EINVAL);
     if (lseek(Fd(file), static_cast<off_t>(position), SEEK_SET) < 0) return Fail(errno);
-    return true;
-}
-
-bool SkipInFile(FileHandle file, std::int64_t distance) {
-    if (lseek(Fd(file), static_cast<off_t>(distance), SEEK_CUR) < 0) return Fail(errno);
     return true;
 }
 

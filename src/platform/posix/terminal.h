@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 namespace platform::terminal {
 
 bool IsInteractive();
@@ -26,8 +28,6 @@ void SetCompletion(const std::string& folder, const std::string& pattern);
 // (Esc or Ctrl-D).
 bool ReadFileName(const std::string& prefill, std::string* line);
 void RememberPath(const std::string& path);
-
-enum class Answer { Yes, No, Cancel };
 
 // The Yes/No/Cancel box: y, n, c, Enter for Yes, Esc or Ctrl-D for Cancel.
 Answer AskYesNoCancel(const std::string& caption, const std::string& text);

@@ -90,11 +90,11 @@ bool RunDialog(FileDialog& dialog, DialogCall call) {
 bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameA); }
 bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameA); }
 
-int MessageBoxYesNoCancel(const char* text, const char* caption) {
+Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
     switch (::MessageBoxA(nullptr, text, caption, MB_YESNOCANCEL)) {
-        case IDYES: return kIdYes;
-        case IDNO: return kIdNo;
-        default: return kIdCancel;
+        case IDYES: return Answer::Yes;
+        case IDNO: return Answer::No;
+        default: return Answer::Cancel;  // closed, or failed
     }
 }
 

@@ -95,8 +95,6 @@ bool SeekFile(FileHandle file, std::uint64_t position) {
     return Position(Handle(file), static_cast<std::int64_t>(position), FILE_BEGIN);
 }
 
-bool SkipInFile(FileHandle file, std::int64_t distance) { return Position(Handle(file), distance, FILE_CURRENT); }
-
 bool GetFileSize(FileHandle file, std::uint64_t* size) {
     LARGE_INTEGER value;
     if (!::GetFileSizeEx(Handle(file), &value)) return Fail();

@@ -1,5 +1,6 @@
-// The first failed read, write or positioning while map data moves. Later
-// moves are not attempted; the step's line ends with this failure.
+// The first failed read, write or positioning while map data moves, for
+// both movers (the SmallMap copy and the LM pass). Later moves are not
+// attempted; the step's line ends with this failure.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,30 @@
+#include "bitmap/bitmap_file.h"
+
+#include <cstring>
+
+#include "platform/console_text.h"
+
+platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse use, const char* title,
+                                      const char* proposedName) {
+    // The buffer's content is the dialog's proposal; an Open proposes nothing.
+    dialog.Title = title;
+    if (use == BitmapUse::Export) {
+        std::memset(dialog.FileBuffer, 0, dialog.FileBufferSize);
+        std::strcpy(dialog.FileBuffer, proposedName);
+        dialog.Flags = platform::kOfnExplorer | platform::kOfnOverwritePrompt;
+        if (!platform::GetSaveFileName(dialog)) return platform::kInvalidFile;
+    } else {
+        dialog.FileBuffer[0] = '\0';
+        dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
+        if (!platform::GetOpenFileName(dialog)) return platform::kInvalidFile;
+    }
+
+    const char* path = dialog.FileBuffer;
+    const platform::FileHandle file =
+        use == BitmapUse::Export
+            ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
+            : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
+    if (file == platform::kInvalidFile)
+        console::PrintErrorLine(platform::LastError(), use == BitmapUse::Export ? "creating" : "opening", path);
+    return file;
+}

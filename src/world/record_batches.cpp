@@ -1,0 +1,201 @@
+#include "world/record_batches.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/le_bytes.h"
+
+namespace {
+
+// Batch sizes in cells. Records stored in map order are read as a few long
+// pieces, and small batches keep them in the processor's cache; scattered
+// records are read through windows over much of the file, so each batch
+// should hold as many as the memory budget (about 48 MiB) allows.
+constexpr std::uint64_t kOrderedBatchCells = 16 * 1024;
+constexpr std::uint64_t kScatteredBatchCells = 512 * 1024;
+constexpr std::uint64_t kPieceGap = 16;             // records closer than this share a piece
+constexpr std::uint32_t kLongPiece = 64 * 1024;     // moves with its own transfer
+constexpr std::uint32_t kWindowSize = 1024 * 1024;  // short pieces move through this
+constexpr std::uint64_t kWindowGap = 16 * 1024;     // short pieces this close share a window
+constexpr std::uint32_t kDigitValues = 65536;
+
+enum class Transfer { Read, Write };
+
+// Stable radix sort on the position half of each key, two 16-bit digits.
+void SortByPosition(RecordBatch& batch, std::uint64_t cells) {
+    std::uint64_t* keys = batch.Keys.get();
+    std::uint64_t* scratch = batch.SortScratch.get();
+    std::uint32_t* counts = batch.DigitCounts.get();
+    for (int shift : {32, 48}) {
+        std::fill(counts, counts + kDigitValues, 0u);
+        for (std::uint64_t i = 0; i < cells; ++i) ++counts[(keys[i] >> shift) & 0xFFFF];
+        std::uint32_t sum = 0;
+        for (std::uint32_t digit = 0; digit < kDigitValues; ++digit) {
+            const std::uint32_t here = counts[digit];
+            counts[digit] = sum;
+            sum += here;
+        }
+        for (std::uint64_t i = 0; i < cells; ++i) scratch[counts[(keys[i] >> shift) & 0xFFFF]++] = keys[i];
+        std::swap(keys, scratch);
+    }
+    // Two passes: the sorted keys are back in Keys.
+}
+
+// The batch's records in file order, lowest map row first: a world stored
+// row by row is then in order already.
+void SortRecords(RecordBatch& batch, std::uint64_t cells) {
+    std::uint64_t* keys = batch.Keys.get();
+    std::uint64_t next = 0;
+    for (std::uint64_t r = batch.RowCount; r-- > 0;)
+        for (std::uint64_t cell = r * batch.Width; cell < (r + 1) * batch.Width; ++cell)
+            keys[next++] = std::uint64_t{batch.Positions[cell]} << 32 | cell;
+    for (std::uint64_t i = 1; i < cells; ++i) {
+        if (keys[i - 1] >> 32 > keys[i] >> 32) {
+            SortByPosition(batch, cells);
+            return;
+        }
+    }
+}
+
+// Joins records that touch or lie within kPieceGap of each other into
+// pieces, and places every cell's record in Records.
+void PlanPieces(RecordBatch& batch, std::uint64_t cells) {
+    SortRecords(batch, cells);
+    batch.PieceCount = 0;
+    std::uint64_t end = 0;
+    std::uint32_t offset = 0;
+    for (std::uint64_t i = 0; i < cells; ++i) {
+        const std::uint64_t key = batch.Keys[i];
+        const std::uint64_t start = key >> 32;
+        if (batch.PieceCount == 0 || start > end + kPieceGap) {
+            if (batch.PieceCount > 0) offset += batch.Pieces[batch.PieceCount - 1].Length;
+            batch.Pieces[batch.PieceCount++] = {start, 0, offset};
+            end = start;
+        }
+        end = std::max(end, start + kLmRecordSize);
+        RecordPiece& piece = batch.Pieces[batch.PieceCount - 1];
+        piece.Length = static_cast<std::uint32_t>(end - piece.Start);
+        batch.CellOffsets[key & 0xFFFFFFFF] = piece.BufferOffset + static_cast<std::uint32_t>(start - piece.Start);
+    }
+    if (batch.PieceCount > 0) offset += batch.Pieces[batch.PieceCount - 1].Length;
+    if (offset > batch.RecordCapacity) {
+        batch.Records = platform::Allocate<std::uint8_t>(offset);
+        batch.RecordCapacity = offset;
+    }
+}
+
+// Pieces [First, Next) that move together, [Start, End) in the file: one
+// long piece on its own, or short pieces close enough to share the window.
+struct Span {
+    std::size_t First;
+    std::size_t Next;
+    std::uint64_t Start;
+    std::uint64_t End;
+    bool Direct;
+};
+
+Span NextSpan(const RecordBatch& batch, std::size_t first) {
+    const RecordPiece& piece = batch.Pieces[first];
+    Span span{first, first + 1, piece.Start, piece.Start + piece.Length, piece.Length >= kLongPiece};
+    if (span.Direct) return span;
+    for (; span.Next < batch.PieceCount; ++span.Next) {
+        const RecordPiece& next = batch.Pieces[span.Next];
+        if (next.Length >= kLongPiece || next.Start > span.End + kWindowGap ||
+            next.Start + next.Length - span.Start > kWindowSize)
+            break;
+        span.End = next.Start + next.Length;
+    }
+    return span;
+}
+
+bool TransferFile(const WorldFile& world, Transfer transfer, std::uint64_t position, std::uint8_t* bytes,
+                  std::uint32_t count, MoveFailure& failure) {
+    std::uint32_t done = 0;
+    if (transfer == Transfer::Read)
+        return NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, count, &done), "reading", world.Path);
+    return NoteMove(failure, platform::WriteFileAt(world.Handle, position, bytes, count, &done), "writing", world.Path);
+}
+
+bool MoveSpan(const WorldFile& world, RecordBatch& batch, const Span& span, Transfer transfer, MoveFailure& failure) {
+    const auto length = static_cast<std::uint32_t>(span.End - span.Start);
+    if (span.Direct)
+        return TransferFile(world, transfer, span.Start, batch.Records.get() + batch.Pieces[span.First].BufferOffset,
+                            length, failure);
+
+    std::uint8_t* window = batch.Window.get();
+    std::uint64_t covered = 0;
+    for (std::size_t i = span.First; i < span.Next; ++i) covered += batch.Pieces[i].Length;
+    // A write-back keeps the bytes between the pieces as the file holds them now.
+    if ((transfer == Transfer::Read || covered < length) &&
+        !TransferFile(world, Transfer::Read, span.Start, window, length, failure))
+        return false;
+    for (std::size_t i = span.First; i < span.Next; ++i) {
+        const RecordPiece& piece = batch.Pieces[i];
+        std::uint8_t* inWindow = window + (piece.Start - span.Start);
+        std::uint8_t* inRecords = batch.Records.get() + piece.BufferOffset;
+        if (transfer == Transfer::Read)
+            std::memcpy(inRecords, inWindow, piece.Length);
+        else
+            std::memcpy(inWindow, inRecords, piece.Length);
+    }
+    return transfer == Transfer::Read || TransferFile(world, Transfer::Write, span.Start, window, length, failure);
+}
+
+bool MoveRecords(const WorldFile& world, RecordBatch& batch, Transfer transfer, MoveFailure& failure) {
+    for (std::size_t i = 0; i < batch.PieceCount;) {
+        const Span span = NextSpan(batch, i);
+        if (!MoveSpan(world, batch, span, transfer, failure)) return false;
+        i = span.Next;
+    }
+    return true;
+}
+
+// The batch's rows of the offset table, through the world's OffsetRow.
+bool ReadPositions(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
+    auto* table = reinterpret_cast<std::uint8_t*>(world.OffsetRow);
+    const std::uint32_t width = batch.Width;
+    for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
+        const std::uint64_t row = kOffsetTableStart + std::uint64_t{4} * width * (batch.TopRow - r);
+        std::uint32_t got = 0;
+        if (!NoteMove(failure, platform::ReadFileAt(world.Handle, row, table, 4 * width, &got), "reading", world.Path))
+            return false;
+        std::uint32_t* positions = batch.Positions.get() + std::uint64_t{r} * width;
+        for (std::uint32_t x = 0; x < width; ++x) positions[x] = le::Get32(table + 4 * x);
+    }
+    return true;
+}
+
+}  // namespace
+
+RecordBatch AllocateBatch(std::uint32_t width) {
+    RecordBatch batch{};
+    batch.Width = width;
+    // Whole rows: a batch holds at least one, however wide.
+    batch.Capacity = std::max<std::uint64_t>(kScatteredBatchCells, width);
+    batch.Positions = platform::Allocate<std::uint32_t>(batch.Capacity);
+    batch.Keys = platform::Allocate<std::uint64_t>(batch.Capacity);
+    batch.SortScratch = platform::Allocate<std::uint64_t>(batch.Capacity);
+    batch.DigitCounts = platform::Allocate<std::uint32_t>(kDigitValues);
+    batch.Pieces = platform::Allocate<RecordPiece>(batch.Capacity);
+    batch.CellOffsets = platform::Allocate<std::uint32_t>(batch.Capacity);
+    batch.Window = platform::Allocate<std::uint8_t>(kWindowSize);
+    return batch;
+}
+
+void StartBatch(RecordBatch& batch, std::uint32_t top) {
+    const std::uint64_t cells = batch.Scattered ? kScatteredBatchCells : kOrderedBatchCells;
+    batch.TopRow = top - 1;
+    batch.RowCount =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(1, cells / batch.Width), top));
+}
+
+bool ReadBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
+    if (!ReadPositions(world, batch, failure)) return false;
+    PlanPieces(batch, std::uint64_t{batch.RowCount} * batch.Width);
+    batch.Scattered = batch.PieceCount > 4 * std::uint64_t{batch.RowCount};
+    return MoveRecords(world, batch, Transfer::Read, failure);
+}
+
+bool WriteBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
+    return MoveRecords(world, batch, Transfer::Write, failure);
+}

@@ -1,0 +1,58 @@
+// The cell records of a batch of whole map rows, moved between the world file
+// and memory in few large transfers. The records are taken in file order:
+// records that touch or overlap share one piece of memory, long pieces move
+// with one transfer each, and short pieces lying close together move through
+// a window, read whole (and for the write-back patched and written whole).
+// Because overlapping and repeated records share their bytes, every cell
+// sees the changes of the cells before it, exactly as if each record were
+// read and written on its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bitmap/move_failure.h"
+#include "platform/platform.h"
+#include "world/world.h"
+
+// One run of file bytes holding one or more records, and its place in memory.
+struct RecordPiece {
+    std::uint64_t Start;
+    std::uint32_t Length;
+    std::uint32_t BufferOffset;
+};
+
+struct RecordBatch {
+    std::uint32_t Width;
+    std::uint64_t Capacity;  // cells the per-cell buffers hold
+    std::uint32_t TopRow;    // the batch's first map row; its other rows lie below
+    std::uint32_t RowCount;
+    bool Scattered;          // the last batch's records lay far apart
+    std::size_t PieceCount;
+    std::uint64_t RecordCapacity;
+    platform::Memory<std::uint32_t> Positions;    // per cell: the table entry
+    platform::Memory<std::uint64_t> Keys;         // position << 32 | cell, in file order
+    platform::Memory<std::uint64_t> SortScratch;
+    platform::Memory<std::uint32_t> DigitCounts;
+    platform::Memory<RecordPiece> Pieces;
+    platform::Memory<std::uint32_t> CellOffsets;  // each cell's record in Records
+    platform::Memory<std::uint8_t> Records;
+    platform::Memory<std::uint8_t> Window;
+};
+
+// Buffers for the batches of a world this wide.
+RecordBatch AllocateBatch(std::uint32_t width);
+
+// The next batch: rows from top - 1 downwards, as many as suit the way the
+// last batch's records lay.
+void StartBatch(RecordBatch& batch, std::uint32_t top);
+
+// The batch's table rows, then its records.
+bool ReadBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure);
+// Every record of the batch back to the file.
+bool WriteBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure);
+
+// Row r of the batch (r = 0 is TopRow): the offsets of its cells' records.
+inline const std::uint32_t* RowRecordOffsets(const RecordBatch& batch, std::uint32_t r) {
+    return batch.CellOffsets.get() + std::uint64_t{r} * batch.Width;
+}
