@@ -186,7 +186,8 @@ int MakeWorld(const std::string& out, const Options& o) {
             const double v = (k + 0.5) / 5;
             for (int j = 0; j < 5; ++j) {
                 const double u = (j + 0.5) / 5;
-                const double h = (1 - v) * ((1 - u) * upper[x] + u * upper[x + 1]) + v * ((1 - u) * lower[x] + u * lower[x + 1]);
+                const double h =
+                    (1 - v) * ((1 - u) * upper[x] + u * upper[x + 1]) + v * ((1 - u) * lower[x] + u * lower[x + 1]);
                 record[22 + 5 * k + j] = Clamp(h + static_cast<double>(record[22 + 5 * k + j] % 9) - 4);
             }
         }
@@ -200,16 +201,26 @@ int MakeWorld(const std::string& out, const Options& o) {
     const std::uint64_t bx = std::strtoull(badCell.c_str(), nullptr, 10);
     const std::uint64_t by = std::strtoull(badCell.c_str() + badCell.find(',') + 1, nullptr, 10);
     std::uint8_t* badEntry = h + 144 + 4 * (by * width + bx);
-    if (broken == "short-header") file.resize(8);  // Height and later fields missing
-    else if (broken == "width0") le::Put32(h + 4, 0);
-    else if (broken == "height0") le::Put32(h + 8, 0);
-    else if (broken == "table-past-end") file.resize(tableEnd - 1);
-    else if (broken == "smallmap-past-end") le::Put32(h + 28, static_cast<std::uint32_t>(file.size() - cells + 1));
-    else if (broken == "smallmap-in-table") le::Put32(h + 28, static_cast<std::uint32_t>(tableEnd - 1));
-    else if (broken == "record-past-end") le::Put32(badEntry, static_cast<std::uint32_t>(file.size() - 46));
-    else if (broken == "record-in-header") le::Put32(badEntry, 10);
-    else if (broken == "record-in-table") le::Put32(badEntry, static_cast<std::uint32_t>(tableEnd - 1));
-    else if (!broken.empty()) Usage("unknown broken kind");
+    if (broken == "short-header")
+        file.resize(8);  // Height and later fields missing
+    else if (broken == "width0")
+        le::Put32(h + 4, 0);
+    else if (broken == "height0")
+        le::Put32(h + 8, 0);
+    else if (broken == "table-past-end")
+        file.resize(tableEnd - 1);
+    else if (broken == "smallmap-past-end")
+        le::Put32(h + 28, static_cast<std::uint32_t>(file.size() - cells + 1));
+    else if (broken == "smallmap-in-table")
+        le::Put32(h + 28, static_cast<std::uint32_t>(tableEnd - 1));
+    else if (broken == "record-past-end")
+        le::Put32(badEntry, static_cast<std::uint32_t>(file.size() - 46));
+    else if (broken == "record-in-header")
+        le::Put32(badEntry, 10);
+    else if (broken == "record-in-table")
+        le::Put32(badEntry, static_cast<std::uint32_t>(tableEnd - 1));
+    else if (!broken.empty())
+        Usage("unknown broken kind");
 
     WriteFileOrDie(out, file);
     return 0;
@@ -255,12 +266,18 @@ int MakeBitmap(const std::string& out, const Options& o) {
         const std::uint32_t top = height - 1 - r;  // stored rows run bottom-up
         for (std::uint32_t x = 0; x < width * bytesPerPixel; ++x, ++index) {
             std::uint8_t v = 0;
-            if (pattern == "terrain") v = Clamp(terrain.HeightAt(x / 5.0, top / 5.0));
-            else if (pattern == "gradient") v = static_cast<std::uint8_t>(x + top);
-            else if (pattern == "noise") v = static_cast<std::uint8_t>(rng());
-            else if (pattern == "values") v = static_cast<std::uint8_t>(index);
-            else if (pattern.rfind("const:", 0) == 0) v = static_cast<std::uint8_t>(std::atoi(pattern.c_str() + 6));
-            else Usage("unknown pattern");
+            if (pattern == "terrain")
+                v = Clamp(terrain.HeightAt(x / 5.0, top / 5.0));
+            else if (pattern == "gradient")
+                v = static_cast<std::uint8_t>(x + top);
+            else if (pattern == "noise")
+                v = static_cast<std::uint8_t>(rng());
+            else if (pattern == "values")
+                v = static_cast<std::uint8_t>(index);
+            else if (pattern.rfind("const:", 0) == 0)
+                v = static_cast<std::uint8_t>(std::atoi(pattern.c_str() + 6));
+            else
+                Usage("unknown pattern");
             file[pixelStart + stride * r + x] = v;
         }
     }

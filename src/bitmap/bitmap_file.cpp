@@ -21,9 +21,8 @@ platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse us
 
     const char* path = dialog.FileBuffer;
     const platform::FileHandle file =
-        use == BitmapUse::Export
-            ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
-            : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
+        use == BitmapUse::Export ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
+                                 : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
     if (file == platform::kInvalidFile)
         console::PrintErrorLine(platform::LastError(), use == BitmapUse::Export ? "creating" : "opening", path);
     return file;

@@ -37,25 +37,23 @@ void SetBmpSize(BmpHeader& header, std::uint32_t width, std::uint32_t height);
 // Writes the whole header at the file's position in one call. The palette is
 // grey again afterwards, whatever the outcome; on failure LastError() still
 // holds the write's code.
-bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width,
-                    std::uint32_t height, Palette palette);
+bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width, std::uint32_t height,
+                    Palette palette);
 
 struct BmpVerdict {
     bool Accepted;
-    std::string Line;             // the rejection line, without its line end
-    std::uint32_t PixelStart;     // bfOffBits, when accepted
+    std::string Line;          // the rejection line, without its line end
+    std::uint32_t PixelStart;  // bfOffBits, when accepted
 };
 
 // Judges the first bytes of an import file (got of them arrived).
 BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::uint64_t fileSize,
-                          std::uint32_t expectedWidth, std::uint32_t expectedHeight,
-                          std::string_view path);
+                          std::uint32_t expectedWidth, std::uint32_t expectedHeight, std::string_view path);
 
 // "Error <code> <action> BMP header!", the code being the failed call's.
 void PrintBmpHeaderError(const char* action);
 
 // Reads and judges an import file's header; prints the rejection line, or on
 // acceptance leaves the file at its pixel data and reports where that is.
-bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle file,
-                    std::uint32_t expectedWidth, std::uint32_t expectedHeight,
-                    std::string_view path, std::uint64_t* pixelStart);
+bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle file, std::uint32_t expectedWidth,
+                    std::uint32_t expectedHeight, std::string_view path, std::uint64_t* pixelStart);

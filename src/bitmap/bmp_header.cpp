@@ -62,8 +62,8 @@ void SetBmpSize(BmpHeader& header, std::uint32_t width, std::uint32_t height) {
     le::Put32(header.Bytes + kBfSize, sizeImage + le::Get32(header.Bytes + kBfOffBits));
 }
 
-bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width,
-                    std::uint32_t height, Palette palette) {
+bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width, std::uint32_t height,
+                    Palette palette) {
     SetBmpSize(header, width, height);
     if (palette == Palette::LandType) {
         for (int i = 0; i < 3; ++i) std::memcpy(header.Bytes + kPalette + 4 * i, kLandTypeColours[i], 3);
@@ -79,13 +79,11 @@ void PrintBmpHeaderError(const char* action) {
 }
 
 BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::uint64_t fileSize,
-                          std::uint32_t expectedWidth, std::uint32_t expectedHeight,
-                          std::string_view path) {
+                          std::uint32_t expectedWidth, std::uint32_t expectedHeight, std::string_view path) {
     const std::string notValid = std::string(path) + " is not a valid BMP file!";
     if (got < kBmpPrefixSize) return {false, notValid, 0};
     const std::uint32_t pixelStart = le::Get32(prefix + kBfOffBits);
-    if (prefix[kBfType] != 'B' || prefix[kBfType + 1] != 'M' || pixelStart < kBmpMinPixelStart ||
-        pixelStart > fileSize)
+    if (prefix[kBfType] != 'B' || prefix[kBfType + 1] != 'M' || pixelStart < kBmpMinPixelStart || pixelStart > fileSize)
         return {false, notValid, 0};
     if (le::Get32(prefix + kBiCompression) != 0) return {false, "BMP is compressed!", 0};
     if (le::Get16(prefix + kBiBitCount) != 8) return {false, "BMP is the wrong color depth!", 0};
@@ -96,9 +94,8 @@ BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::ui
     return {true, {}, pixelStart};
 }
 
-bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle file,
-                    std::uint32_t expectedWidth, std::uint32_t expectedHeight,
-                    std::string_view path, std::uint64_t* pixelStart) {
+bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle file, std::uint32_t expectedWidth,
+                    std::uint32_t expectedHeight, std::string_view path, std::uint64_t* pixelStart) {
     // Judge only what this file delivered, never bytes of an earlier header.
     std::memset(prefix, 0, sizeof prefix);
     std::uint32_t got = 0;

@@ -50,17 +50,19 @@ void ExportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const c
         const std::uint32_t count = std::min(chunk.Rows, top);
         const std::uint32_t low = top - count;
         std::uint32_t got = 0;
-        if (!NoteMove(failure,
-                      platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &got),
-                      "reading", block.WorldPath))
+        if (!NoteMove(
+                failure,
+                platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &got),
+                "reading", block.WorldPath))
             return;
         for (std::uint32_t i = 0; i < count; ++i)
-            std::memcpy(chunk.Stored.get() + i * chunk.Stride, chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width,
-                        width);
+            std::memcpy(chunk.Stored.get() + i * chunk.Stride,
+                        chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width, width);
         std::uint32_t put = 0;
-        if (!NoteMove(failure,
-                      platform::WriteFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &put),
-                      "writing", path))
+        if (!NoteMove(
+                failure,
+                platform::WriteFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &put),
+                "writing", path))
             return;
         top = low;
     }
@@ -74,21 +76,23 @@ void ImportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const c
     for (std::uint32_t top = block.Height; top > 0;) {
         const std::uint32_t count = std::min(chunk.Rows, top);
         std::uint32_t got = 0;
-        if (!NoteMove(failure,
-                      platform::ReadFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &got),
-                      "reading", path))
+        if (!NoteMove(
+                failure,
+                platform::ReadFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &got),
+                "reading", path))
             return;
-        const auto whole =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(count, got / chunk.Stride + (got % chunk.Stride >= width)));
+        const auto whole = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(count, got / chunk.Stride + (got % chunk.Stride >= width)));
         // Whole rows top-1 down to top-whole, laid out upwards as in the world.
         const std::uint32_t low = top - whole;
         for (std::uint32_t i = 0; i < whole; ++i)
-            std::memcpy(chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width, chunk.Stored.get() + i * chunk.Stride,
-                        width);
+            std::memcpy(chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width,
+                        chunk.Stored.get() + i * chunk.Stride, width);
         std::uint32_t put = 0;
-        if (!NoteMove(failure,
-                      platform::WriteFileAt(block.World, RowPosition(block, low), chunk.Block.get(), whole * width, &put),
-                      "writing", block.WorldPath))
+        if (!NoteMove(
+                failure,
+                platform::WriteFileAt(block.World, RowPosition(block, low), chunk.Block.get(), whole * width, &put),
+                "writing", block.WorldPath))
             return;
         if (whole < count) {
             const std::uint64_t used = std::uint64_t{whole} * chunk.Stride;
@@ -134,7 +138,8 @@ void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, Bi
 }
 
 void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap) {
-    const platform::FileHandle file = ChooseBitmapFile(dialog, BitmapUse::Export, "Export SmallMap BMP", "smallmap.bmp");
+    const platform::FileHandle file =
+        ChooseBitmapFile(dialog, BitmapUse::Export, "Export SmallMap BMP", "smallmap.bmp");
     if (file == platform::kInvalidFile) return;
     const char* path = dialog.FileBuffer;
     platform::HoldInterrupts();

@@ -61,8 +61,7 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
 
 }  // namespace
 
-void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap,
-                 LayerSlot (&layers)[kLayerCount]) {
+void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
         const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, kLayers[i].ExportTitle);
         if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], kLayers[i]);

@@ -33,10 +33,8 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
 // Writes all bytes or fails; *done says how many went out before a failure.
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done);
 // Positioned transfers that leave the file position alone.
-bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count,
-                std::uint32_t* done);
-bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer,
-                 std::uint32_t count, std::uint32_t* done);
+bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t* done);
+bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, std::uint32_t count, std::uint32_t* done);
 bool SeekFile(FileHandle file, std::uint64_t position);  // from the start
 bool GetFileSize(FileHandle file, std::uint64_t* size);
 bool CloseFile(FileHandle file);
@@ -57,7 +55,7 @@ struct FileDialog {
     const char* FilterPattern;  // ...and its pattern
     const char* DefaultExt;     // nullptr: none
     std::uint32_t Flags;
-    char* FileBuffer;           // proposed name on entry, chosen full path on success
+    char* FileBuffer;  // proposed name on entry, chosen full path on success
     std::uint32_t FileBufferSize;
 };
 

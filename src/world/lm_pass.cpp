@@ -33,8 +33,7 @@ constexpr LayerIndex kExportOrder[] = {kLargeMap, kLandType, kLandHeight};
 
 bool IsStaged(const LayerSlot& slot) { return slot.ExportStaged || slot.ImportStaged; }
 
-void AllocateRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount],
-                  LayerRow (&rows)[kLayerCount]) {
+void AllocateRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount]) {
     for (int layer = 0; layer < kLayerCount; ++layer) {
         if (!IsStaged(layers[layer])) continue;
         rows[layer].Length = layer == kLargeMap ? BandLength(geometry) : geometry.Stride;
@@ -69,11 +68,11 @@ bool WriteExportRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLa
         const LayerSlot& slot = layers[layer];
         if (!slot.ExportStaged) continue;
         std::uint32_t done = 0;
-        if (!NoteMove(failure,
-                      platform::WriteFileAt(slot.ExportHandle, RowPosition(geometry, layer, kBmpHeaderSize, y),
-                                            rows[layer].Pixels.get(), static_cast<std::uint32_t>(rows[layer].Length),
-                                            &done),
-                      "writing", slot.Path))
+        if (!NoteMove(
+                failure,
+                platform::WriteFileAt(slot.ExportHandle, RowPosition(geometry, layer, kBmpHeaderSize, y),
+                                      rows[layer].Pixels.get(), static_cast<std::uint32_t>(rows[layer].Length), &done),
+                "writing", slot.Path))
             return false;
     }
     return true;
@@ -90,7 +89,8 @@ void ExportRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLay
         for (std::uint32_t x = 0; x < geometry.Width; ++x) {
             const std::uint8_t* block = records + recordOffsets[x] + kLargeMapByte;
             for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-                std::memcpy(blockRows[k] + std::uint64_t{kLargeMapScale} * x, block + kLargeMapScale * k, kLargeMapScale);
+                std::memcpy(blockRows[k] + std::uint64_t{kLargeMapScale} * x, block + kLargeMapScale * k,
+                            kLargeMapScale);
         }
     }
     for (const OneByteLayer& layer : kOneByteLayers) {
@@ -110,8 +110,7 @@ struct CellWork {
 
 // Taken out of the slots once a row: a write to a record may alias anything,
 // so slots read cell by cell would be read again after every byte written.
-void PlanRowWork(const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount],
-                 CellWork (&work)[kLayerCount]) {
+void PlanRowWork(const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount], CellWork (&work)[kLayerCount]) {
     for (int layer = 0; layer < kLayerCount; ++layer) {
         work[layer].ExportPixels = layers[layer].ExportStaged ? rows[layer].Pixels.get() : nullptr;
         work[layer].ImportPixels = layers[layer].ImportStaged ? rows[layer].Pixels.get() : nullptr;

@@ -112,7 +112,8 @@ bool TransferFile(const WorldFile& world, Transfer transfer, std::uint64_t posit
                   std::uint32_t count, MoveFailure& failure) {
     std::uint32_t done = 0;
     if (transfer == Transfer::Read)
-        return NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, count, &done), "reading", world.Path);
+        return NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, count, &done), "reading",
+                        world.Path);
     return NoteMove(failure, platform::WriteFileAt(world.Handle, position, bytes, count, &done), "writing", world.Path);
 }
 

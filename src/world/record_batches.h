@@ -27,11 +27,11 @@ struct RecordBatch {
     std::uint64_t Capacity;  // cells the per-cell buffers hold
     std::uint32_t TopRow;    // the batch's first map row; its other rows lie below
     std::uint32_t RowCount;
-    bool Scattered;          // the last batch's records lay far apart
+    bool Scattered;  // the last batch's records lay far apart
     std::size_t PieceCount;
     std::uint64_t RecordCapacity;
-    platform::Memory<std::uint32_t> Positions;    // per cell: the table entry
-    platform::Memory<std::uint64_t> Keys;         // position << 32 | cell, in file order
+    platform::Memory<std::uint32_t> Positions;  // per cell: the table entry
+    platform::Memory<std::uint64_t> Keys;       // position << 32 | cell, in file order
     platform::Memory<std::uint64_t> SortScratch;
     platform::Memory<std::uint32_t> DigitCounts;
     platform::Memory<RecordPiece> Pieces;

@@ -48,18 +48,15 @@ std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize) {
         return "Map size " + Dec(header.Width) + " x " + Dec(header.Height) + " is not supported!";
     const std::uint64_t tableEnd = OffsetTableEnd(header);
     if (tableEnd > fileSize) return "Cell offset table runs past the end of the WLD file!";
-    const std::uint64_t blockEnd =
-        std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * header.Height;
-    if (blockEnd > fileSize || header.SmallMapOffset < tableEnd)
-        return "SmallMap block lies outside the WLD data!";
+    const std::uint64_t blockEnd = std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * header.Height;
+    if (blockEnd > fileSize || header.SmallMapOffset < tableEnd) return "SmallMap block lies outside the WLD data!";
     return {};
 }
 
-std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position,
-                             std::uint64_t tableEnd, std::uint64_t fileSize) {
+std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position, std::uint64_t tableEnd,
+                             std::uint64_t fileSize) {
     if (!RecordLiesInside(position, tableEnd, fileSize)) {
-        return "LM record of cell (" + Dec(x) + ", " + Dec(y) + ") at " + Dec(position) +
-               " lies outside the WLD data!";
+        return "LM record of cell (" + Dec(x) + ", " + Dec(y) + ") at " + Dec(position) + " lies outside the WLD data!";
     }
     return {};
 }
@@ -94,8 +91,7 @@ bool CheckWorldLimits(const WorldFile& world) {
             const std::uint32_t position = le::Get32(piece.data() + 4 * i);
             if (RecordLiesInside(position, tableEnd, fileSize)) continue;
             refusal = JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),
-                                       static_cast<std::uint32_t>(cell / header.Width), position,
-                                       tableEnd, fileSize);
+                                       static_cast<std::uint32_t>(cell / header.Width), position, tableEnd, fileSize);
             console::PrintLine(refusal);
             return false;
         }

@@ -30,8 +30,8 @@ inline void Die(const char* why) {
 }
 
 inline void Save(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                  static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
 inline Bytes Load(const std::string& path) {

@@ -15,8 +15,8 @@ const char* const kNames[4] = {"smallmap.bmp", "landtype.bmp", "lmheight.bmp", "
 
 // A bitmap of the size the layer asks for, with its header now and then
 // spoilt as the flags say, and whatever pixel bytes the input has left.
-void MakeBitmap(int layer, std::uint32_t width, std::uint32_t height, std::uint8_t flags,
-                const std::uint8_t* pixels, std::size_t count) {
+void MakeBitmap(int layer, std::uint32_t width, std::uint32_t height, std::uint8_t flags, const std::uint8_t* pixels,
+                std::size_t count) {
     const std::uint32_t scale = layer == 3 ? 5 : 1;
     std::uint8_t header[kBmpHeaderSize] = {};
     const std::uint32_t starts[4] = {1078, 118, 54, 1078u + (flags & 0x30u)};

@@ -18,15 +18,15 @@ const std::uint8_t kZeros[4] = {};
 struct PassGeometry {
     std::uint32_t Width;
     std::uint32_t Height;
-    std::uint32_t Padding;          // one-byte layers: zero bytes after each row
-    std::uint64_t LargeStride;      // LargeMap stored row length
-    std::uint64_t LargeHeight;      // LargeMap image rows
+    std::uint32_t Padding;      // one-byte layers: zero bytes after each row
+    std::uint64_t LargeStride;  // LargeMap stored row length
+    std::uint64_t LargeHeight;  // LargeMap image rows
 };
 
 // Where block row k of cell (x, y) lies in a LargeMap file whose pixel data
 // begins at pixelStart.
-std::uint64_t LargeMapPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t x,
-                               std::uint32_t y, std::uint32_t k) {
+std::uint64_t LargeMapPosition(const PassGeometry& g, std::uint64_t pixelStart, std::uint32_t x, std::uint32_t y,
+                               std::uint32_t k) {
     const std::uint64_t imageRow = std::uint64_t{kLargeMapScale} * y + k;
     return pixelStart + g.LargeStride * (g.LargeHeight - 1 - imageRow) + std::uint64_t{kLargeMapScale} * x;
 }
@@ -39,8 +39,7 @@ bool ReadOffsetRow(WorldFile& world, std::uint32_t y, MoveFailure& failure) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(world.OffsetRow);
     std::uint32_t got = 0;
     const std::uint64_t position = kOffsetTableStart + std::uint64_t{4} * width * y;
-    if (!NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, 4 * width, &got), "reading",
-                  world.Path))
+    if (!NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, 4 * width, &got), "reading", world.Path))
         return false;
     for (std::uint32_t x = 0; x < width; ++x) world.OffsetRow[x] = le::Get32(bytes + 4 * x);
     return true;
@@ -61,7 +60,8 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
     if (large.ExportStaged) {
         for (std::uint32_t k = 5; k-- > 0;) {
             const std::uint64_t at = LargeMapPosition(g, kBmpHeaderSize, x, y, k);
-            if (!NoteMove(failure, platform::WriteFileAt(large.ExportHandle, at, record + kLargeMapByte + 5 * k, 5, &done),
+            if (!NoteMove(failure,
+                          platform::WriteFileAt(large.ExportHandle, at, record + kLargeMapByte + 5 * k, 5, &done),
                           "writing", large.Path))
                 return false;
         }
@@ -92,8 +92,8 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
         if (!slot.ImportStaged) continue;
         std::uint8_t value = 0;
         std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFileAt(slot.ImportHandle, g_importAt[layer]++, &value, 1, &got),
-                      "reading", slot.Path))
+        if (!NoteMove(failure, platform::ReadFileAt(slot.ImportHandle, g_importAt[layer]++, &value, 1, &got), "reading",
+                      slot.Path))
             return false;
         if (got == 1) record[byte] = value;
     }
@@ -124,7 +124,8 @@ void PadLargeMapTopRow(const LayerSlot (&layers)[kLayerCount], const PassGeometr
     const std::uint64_t at = kBmpHeaderSize + g.LargeStride * (g.LargeHeight - 1) + covered;
     std::uint32_t done = 0;
     NoteMove(failure,
-             platform::WriteFileAt(large.ExportHandle, at, kZeros, static_cast<std::uint32_t>(g.LargeStride - covered), &done),
+             platform::WriteFileAt(large.ExportHandle, at, kZeros, static_cast<std::uint32_t>(g.LargeStride - covered),
+                                   &done),
              "writing", large.Path);
 }
 

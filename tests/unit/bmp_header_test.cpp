@@ -18,10 +18,9 @@ std::vector<std::uint8_t> Header(std::uint32_t width, std::uint32_t height) {
 
 TEST(BmpHeader, HundredByEightyIsByteExact) {
     const std::vector<std::uint8_t> expected = {
-        0x42, 0x4D, 0x76, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x04, 0x00, 0x00,
-        0x28, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x50, 0x00, 0x00, 0x00, 0x01, 0x00,
-        0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x1F, 0x00, 0x00, 0x13, 0x0B, 0x00, 0x00,
-        0x13, 0x0B, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
+        0x42, 0x4D, 0x76, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x04, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00,
+        0x64, 0x00, 0x00, 0x00, 0x50, 0x00, 0x00, 0x00, 0x01, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x1F,
+        0x00, 0x00, 0x13, 0x0B, 0x00, 0x00, 0x13, 0x0B, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
     const auto bytes = Header(100, 80);
     ASSERT_EQ(bytes.size(), 1078u);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 54), expected);
@@ -38,8 +37,8 @@ TEST(BmpHeader, SizesOfLargeMapAndOddWidths) {
     struct Case {
         std::uint32_t Width, Height, SizeImage, FileSize;
     };
-    for (const Case& c : {Case{500, 400, 200000, 201078}, Case{101, 80, 8320, 9398},
-                          Case{1, 1, 4, 1082}, Case{5, 5, 40, 1118}}) {
+    for (const Case& c :
+         {Case{500, 400, 200000, 201078}, Case{101, 80, 8320, 9398}, Case{1, 1, 4, 1082}, Case{5, 5, 40, 1118}}) {
         const auto bytes = Header(c.Width, c.Height);
         EXPECT_EQ(le::Get32(bytes.data() + 18), c.Width);
         EXPECT_EQ(le::Get32(bytes.data() + 22), c.Height);
@@ -49,8 +48,8 @@ TEST(BmpHeader, SizesOfLargeMapAndOddWidths) {
 }
 
 TEST(BmpHeader, RowStrideRoundsUpToFour) {
-    const std::pair<std::uint64_t, std::uint64_t> cases[] = {
-        {1, 4}, {3, 4}, {4, 4}, {5, 8}, {100, 100}, {101, 104}, {2047, 2048}, {10235, 10236}};
+    const std::pair<std::uint64_t, std::uint64_t> cases[] = {{1, 4},     {3, 4},     {4, 4},       {5, 8},
+                                                             {100, 100}, {101, 104}, {2047, 2048}, {10235, 10236}};
     for (const auto& [width, stride] : cases) EXPECT_EQ(RowStride(width), stride) << width;
 }
 
@@ -74,8 +73,7 @@ TEST(BmpHeader, LandTypePaletteThenGreyAgain) {
     ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
     std::fclose(f);
     std::remove(path);
-    const std::vector<std::uint8_t> landType = {0x00, 0x80, 0x00, 0x00, 0x80, 0x80,
-                                                0x80, 0x00, 0x00, 0xFF, 0xFF, 0x00};
+    const std::vector<std::uint8_t> landType = {0x00, 0x80, 0x00, 0x00, 0x80, 0x80, 0x80, 0x00, 0x00, 0xFF, 0xFF, 0x00};
     const std::vector<std::uint8_t> grey = {0, 0, 0, 0, 1, 1, 1, 0, 2, 2, 2, 0};
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 54, bytes.begin() + 66), landType);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 1078 + 54, bytes.begin() + 1078 + 66), grey);
@@ -88,7 +86,8 @@ TEST(BmpHeader, LandTypePaletteThenGreyAgain) {
 
 // A failed write of the LandType header leaves the palette grey all the same.
 TEST(BmpHeader, FailedLandTypeWriteStillRestoresGrey) {
-    const platform::FileHandle full = platform::OpenFile("/dev/full", platform::Share::None, platform::Disposition::OpenExisting);
+    const platform::FileHandle full =
+        platform::OpenFile("/dev/full", platform::Share::None, platform::Disposition::OpenExisting);
     ASSERT_NE(full, platform::kInvalidFile);
     BmpHeader header{};
     PrepareBmpHeader(header);
@@ -124,19 +123,36 @@ TEST(BmpCheck, RejectionLinesInOrderOfPrecedence) {
     const Case cases[] = {
         {"good", [](Prefix&) {}, 38, 9078, nullptr},
         {"short file", [](Prefix&) {}, 37, 37, "/m/x.bmp is not a valid BMP file!"},
-        {"no magic, wrong depth", [](Prefix& p) { p.Bytes[1] = 'A'; le::Put16(p.Bytes + 28, 24); }, 38, 9078,
+        {"no magic, wrong depth",
+         [](Prefix& p) {
+             p.Bytes[1] = 'A';
+             le::Put16(p.Bytes + 28, 24);
+         },
+         38, 9078, "/m/x.bmp is not a valid BMP file!"},
+        {"offset below 54", [](Prefix& p) { le::Put32(p.Bytes + 10, 53); }, 38, 9078,
          "/m/x.bmp is not a valid BMP file!"},
-        {"offset below 54", [](Prefix& p) { le::Put32(p.Bytes + 10, 53); }, 38, 9078, "/m/x.bmp is not a valid BMP file!"},
         {"offset 54", [](Prefix& p) { le::Put32(p.Bytes + 10, 54); }, 38, 9078, nullptr},
         {"offset at the end", [](Prefix& p) { le::Put32(p.Bytes + 10, 9078); }, 38, 9078, nullptr},
         {"offset past the end", [](Prefix& p) { le::Put32(p.Bytes + 10, 9079); }, 38, 9078,
          "/m/x.bmp is not a valid BMP file!"},
-        {"compressed and 24-bit", [](Prefix& p) { le::Put32(p.Bytes + 30, 1); le::Put16(p.Bytes + 28, 24); }, 38, 9078,
-         "BMP is compressed!"},
-        {"24-bit and wrong width", [](Prefix& p) { le::Put16(p.Bytes + 28, 24); le::Put32(p.Bytes + 18, 7); }, 38, 9078,
-         "BMP is the wrong color depth!"},
-        {"wrong width and height", [](Prefix& p) { le::Put32(p.Bytes + 18, 99); le::Put32(p.Bytes + 22, 1); }, 38, 9078,
-         "Width of BMP is not equal to 100!"},
+        {"compressed and 24-bit",
+         [](Prefix& p) {
+             le::Put32(p.Bytes + 30, 1);
+             le::Put16(p.Bytes + 28, 24);
+         },
+         38, 9078, "BMP is compressed!"},
+        {"24-bit and wrong width",
+         [](Prefix& p) {
+             le::Put16(p.Bytes + 28, 24);
+             le::Put32(p.Bytes + 18, 7);
+         },
+         38, 9078, "BMP is the wrong color depth!"},
+        {"wrong width and height",
+         [](Prefix& p) {
+             le::Put32(p.Bytes + 18, 99);
+             le::Put32(p.Bytes + 22, 1);
+         },
+         38, 9078, "Width of BMP is not equal to 100!"},
         {"wrong height", [](Prefix& p) { le::Put32(p.Bytes + 22, 81); }, 38, 9078, "Height of BMP is not equal to 80!"},
         {"top-down", [](Prefix& p) { le::Put32(p.Bytes + 22, static_cast<std::uint32_t>(-80)); }, 38, 9078,
          "Height of BMP is not equal to 80!"},

@@ -15,12 +15,12 @@ using platform::DialogStep;
 using platform::PathKind;
 
 const std::map<std::string, PathKind> kFiles = {
-    {"/w/WOODS.WLD", PathKind::Regular},  {"/w/maps", PathKind::Directory},
-    {"/w/old.bmp", PathKind::Regular},    {"/w/plain", PathKind::Regular},
-    {"/home/u/a.bmp", PathKind::Regular}, {"/w/pipe", PathKind::Other},
-    {"/w/pic.BMP", PathKind::Regular},    {"/w/maps.d", PathKind::Directory},
-    {"/w/lt.bmp", PathKind::Regular},     {"/w/lt.BMP", PathKind::Regular},
-    {"/w/my maps", PathKind::Directory},  {"/w/my maps/W.WLD", PathKind::Regular},
+    {"/w/WOODS.WLD", PathKind::Regular},   {"/w/maps", PathKind::Directory},
+    {"/w/old.bmp", PathKind::Regular},     {"/w/plain", PathKind::Regular},
+    {"/home/u/a.bmp", PathKind::Regular},  {"/w/pipe", PathKind::Other},
+    {"/w/pic.BMP", PathKind::Regular},     {"/w/maps.d", PathKind::Directory},
+    {"/w/lt.bmp", PathKind::Regular},      {"/w/lt.BMP", PathKind::Regular},
+    {"/w/my maps", PathKind::Directory},   {"/w/my maps/W.WLD", PathKind::Regular},
     {"/w/maps/lt.bmp", PathKind::Regular},
 };
 
@@ -68,7 +68,7 @@ TEST(DialogRules, Answers) {
         std::string PathOrNote;
     };
     const std::string longName(320 - 3, 'n');  // "/w/" + 317 bytes = 320: one too many
-    const std::string fitName(319 - 3, 'n');  // fits, so the next rule speaks
+    const std::string fitName(319 - 3, 'n');   // fits, so the next rule speaks
     const Case cases[] = {
         {"relative open", OpenQuery(nullptr), "WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
         {"dot-dot", OpenQuery(nullptr), "maps/../WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
@@ -109,7 +109,7 @@ TEST(DialogRules, Answers) {
 
 TEST(DialogRules, CompletionPatterns) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"landtype.bmp", "*.BMP", true}, {"OLD.Bmp", "*.BMP", true}, {"notes.txt", "*.BMP", false},
+        {"landtype.bmp", "*.BMP", true}, {"OLD.Bmp", "*.BMP", true},    {"notes.txt", "*.BMP", false},
         {"bmp", "*.BMP", false},         {"a.bmp.bak", "*.BMP", false}, {"WOODS.WLD", "*.WLD", true},
     };
     for (const auto& [name, pattern, fits] : cases) EXPECT_EQ(platform::MatchesPattern(name, pattern), fits) << name;
@@ -118,9 +118,9 @@ TEST(DialogRules, CompletionPatterns) {
 TEST(DialogRules, MessageBoxAnswers) {
     using platform::Answer;
     const std::pair<const char*, std::optional<Answer>> cases[] = {
-        {"y", Answer::Yes},  {" YES ", Answer::Yes}, {"", Answer::Yes},           {"n", Answer::No},
-        {"No", Answer::No},  {"c", Answer::Cancel},  {"CANCEL", Answer::Cancel}, {"maybe", std::nullopt},
-        {"ye", std::nullopt},
+        {"y", Answer::Yes},         {" YES ", Answer::Yes},  {"", Answer::Yes},
+        {"n", Answer::No},          {"No", Answer::No},      {"c", Answer::Cancel},
+        {"CANCEL", Answer::Cancel}, {"maybe", std::nullopt}, {"ye", std::nullopt},
     };
     for (const auto& [line, result] : cases) EXPECT_EQ(platform::JudgeMessageBoxAnswer(line), result) << line;
     EXPECT_TRUE(platform::IsYes(" Yes"));

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "bitmap/bmp.h"
-#include "world/layers.h"
-#include "world/world.h"
 #include "platform/le_bytes.h"
 #include "reference/reference_lm_pass.h"
+#include "world/layers.h"
+#include "world/world.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ Bytes MakeImport(std::uint64_t pixelBytes, std::uint32_t* pixelStart, std::mt199
     std::uint64_t length = *pixelStart + pixelBytes;
     switch (rng() % 4) {
         case 0: length = *pixelStart + rng() % (pixelBytes + 1); break;  // short
-        case 1: length += rng() % 100; break;                             // long
+        case 1: length += rng() % 100; break;                            // long
         default: break;
     }
     Bytes file(length);
@@ -83,8 +83,8 @@ Bytes MakeImport(std::uint64_t pixelBytes, std::uint32_t* pixelStart, std::mt199
 }
 
 void Save(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes Load(const std::string& path) {
@@ -134,13 +134,16 @@ protected:
             const std::uint32_t scale = i == kLargeMap ? 5 : 1;
             if (stages[i] == Stage::Export) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/out%d", dir_.c_str(), i);
-                slot.ExportHandle = platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways);
-                slot.ExportStaged = WriteBmpHeader(header, slot.ExportHandle, scale * world.Header.Width,
-                                                   scale * world.Header.Height, i == kLandType ? Palette::LandType : Palette::Gray);
+                slot.ExportHandle =
+                    platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways);
+                slot.ExportStaged =
+                    WriteBmpHeader(header, slot.ExportHandle, scale * world.Header.Width, scale * world.Header.Height,
+                                   i == kLandType ? Palette::LandType : Palette::Gray);
             } else if (stages[i] == Stage::Import) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/in%d", dir_.c_str(), i);
                 Save(slot.Path, imports[i]);
-                slot.ImportHandle = platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
+                slot.ImportHandle =
+                    platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
                 platform::SeekFile(slot.ImportHandle, starts[i]);
                 slot.PixelStart = starts[i];
                 slot.ImportStaged = true;
@@ -188,14 +191,15 @@ protected:
         const Outcome actual = Run(RunLmPass, world, stages, imports, starts);
         ASSERT_EQ(actual.Console, expected.Console) << what;
         ASSERT_TRUE(actual.World == expected.World) << what;
-        for (int i = 0; i < kLayerCount; ++i) ASSERT_TRUE(actual.Exports[i] == expected.Exports[i]) << what << " layer " << i;
+        for (int i = 0; i < kLayerCount; ++i)
+            ASSERT_TRUE(actual.Exports[i] == expected.Exports[i]) << what << " layer " << i;
     }
 
     std::string dir_;
 };
 
 const Layout kLayouts[] = {Layout::InOrder, Layout::Shuffled, Layout::Duplicates,
-                           Layout::Overlap, Layout::Odd, Layout::Anywhere};
+                           Layout::Overlap, Layout::Odd,      Layout::Anywhere};
 
 TEST_F(LmPassDiff, EveryStagingOnSmallWorlds) {
     std::mt19937_64 rng(20261207);
@@ -253,7 +257,7 @@ TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
     const struct {
         const Stage (*Stages)[kLayerCount];
         rlim_t Limit;
-    } cases[] = {{&all, 1100}, {&all, 2000}, {&all, 5000}, {&all, 31000},
+    } cases[] = {{&all, 1100},      {&all, 2000},      {&all, 5000},     {&all, 31000},
                  {&typeOnly, 1079}, {&typeOnly, 1500}, {&typeOnly, 2277}};
     for (const auto& c : cases) {
         const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, none, starts, c.Limit);

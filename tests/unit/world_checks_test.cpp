@@ -32,7 +32,8 @@ TEST(WorldChecks, SpanRefusalsInOrder) {
         {65536, 65536, 544, 1ull << 34, "Cell offset table runs past the end of the WLD file!"},
     };
     for (const auto& c : table)
-        EXPECT_EQ(JudgeWorldSpan(World(c.W, c.H, c.SmallMap), c.Size), c.Line) << c.W << "x" << c.H << " @" << c.SmallMap;
+        EXPECT_EQ(JudgeWorldSpan(World(c.W, c.H, c.SmallMap), c.Size), c.Line)
+            << c.W << "x" << c.H << " @" << c.SmallMap;
 }
 
 TEST(WorldChecks, RecordPlaces) {
@@ -41,8 +42,11 @@ TEST(WorldChecks, RecordPlaces) {
         std::uint64_t TableEnd, Size;
         bool Inside;
     } table[] = {
-        {544, 544, 591, true},  {543, 544, 10000, false}, {0, 544, 10000, false},
-        {9953, 544, 10000, true}, {9954, 544, 10000, false},
+        {544, 544, 591, true},
+        {543, 544, 10000, false},
+        {0, 544, 10000, false},
+        {9953, 544, 10000, true},
+        {9954, 544, 10000, false},
         // The end is reckoned in 64 bits: 2^32 - 1 + 47 does not wrap to 46.
         {4294967295u, 544, 1ull << 32, false},
         {4294967295u, 544, 1ull << 33, true},

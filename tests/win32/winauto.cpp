@@ -113,8 +113,8 @@ std::string ConsoleText() {
         ReadConsoleOutputCharacterW(output, row.data(), info.dwSize.X, COORD{0, y}, &got);
         while (got > 0 && row[got - 1] == L' ') --got;
         char bytes[4096];
-        const int n = WideCharToMultiByte(CP_UTF8, 0, row.data(), static_cast<int>(got), bytes, sizeof bytes,
-                                          nullptr, nullptr);
+        const int n =
+            WideCharToMultiByte(CP_UTF8, 0, row.data(), static_cast<int>(got), bytes, sizeof bytes, nullptr, nullptr);
         text.append(bytes, n > 0 ? n : 0);
         text += '\n';
     }
@@ -186,7 +186,8 @@ bool Step(const std::vector<std::string>& f) {
         HWND dialog = WaitForWindow(f[1], 0);
         if (dialog == nullptr) return false;
         Sleep(200);
-        if (verb == "file") SendMessageA(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f[2].c_str()));
+        if (verb == "file")
+            SendMessageA(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f[2].c_str()));
         Press(dialog, verb == "cancel" ? IDCANCEL : IDOK);
         WaitGone(dialog, 2000);
         return true;

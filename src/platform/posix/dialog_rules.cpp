@@ -3,7 +3,6 @@
 #include <cctype>
 #include <vector>
 
-
 namespace platform {
 namespace {
 
@@ -23,9 +22,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool LastPartHasDot(const std::string& path) {
-    return path.find('.', path.rfind('/') + 1) != std::string::npos;
-}
+bool LastPartHasDot(const std::string& path) { return path.find('.', path.rfind('/') + 1) != std::string::npos; }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -101,7 +98,8 @@ std::string FolderOf(std::string_view absolute) {
 std::string CleanPastedPath(std::string_view typed) {
     std::string_view s = typed;
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) s = s.substr(1, s.size() - 2);
+    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front())
+        s = s.substr(1, s.size() - 2);
     std::string rest(s);
     if (rest.rfind("file://", 0) == 0) rest = PercentDecoded(rest.substr(7));
     std::string out;
@@ -126,10 +124,9 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
     const std::string cleaned = CleanPastedPath(typed);
     if (!cleaned.empty() && cleaned != typed) {
         const std::string alternative = Resolve(cleaned, query, probe);
-        const bool better =
-            query.Save ? probe(FolderOf(path)) != PathKind::Directory &&
-                             probe(FolderOf(alternative)) == PathKind::Directory
-                       : probe(path) == PathKind::Missing && probe(alternative) != PathKind::Missing;
+        const bool better = query.Save ? probe(FolderOf(path)) != PathKind::Directory &&
+                                             probe(FolderOf(alternative)) == PathKind::Directory
+                                       : probe(path) == PathKind::Missing && probe(alternative) != PathKind::Missing;
         if (better) path = alternative;
     }
 

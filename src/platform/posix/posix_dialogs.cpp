@@ -117,8 +117,7 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     const std::string heading =
         std::string(dialog.Title) + " (" + dialog.FilterText + ": " + dialog.FilterPattern + ")";
     std::string path;
-    const bool chosen =
-        interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
+    const bool chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
     if (!chosen) return false;
     std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
     FollowChosenPath(path);

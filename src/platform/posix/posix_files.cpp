@@ -87,8 +87,7 @@ FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) 
     if ((st.st_mode & 0222) == 0) return FailOpen(fd, EACCES);
     if (IsHeld(st)) return FailOpen(fd, EBUSY);
     if (!LockAgainstOtherRuns(fd)) return FailOpen(fd, EBUSY);
-    if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0)
-        return FailOpen(fd, errno);
+    if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) return FailOpen(fd, errno);
 
     g_held.push_back({fd, st.st_dev, st.st_ino});
     return fd;
@@ -96,24 +95,25 @@ FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) 
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     auto* bytes = static_cast<unsigned char*>(buffer);
-    return TransferAll(Direction::Read, count, done, [&](std::uint32_t at) { return read(Fd(file), bytes + at, count - at); });
+    return TransferAll(Direction::Read, count, done,
+                       [&](std::uint32_t at) { return read(Fd(file), bytes + at, count - at); });
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    return TransferAll(Direction::Write, count, done, [&](std::uint32_t at) { return write(Fd(file), bytes + at, count - at); });
+    return TransferAll(Direction::Write, count, done,
+                       [&](std::uint32_t at) { return write(Fd(file), bytes + at, count - at); });
 }
 
-bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count,
-                std::uint32_t* done) {
+bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t* done) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     return TransferAll(Direction::Read, count, done, [&](std::uint32_t at) {
         return pread(Fd(file), bytes + at, count - at, static_cast<off_t>(position + at));
     });
 }
 
-bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer,
-                 std::uint32_t count, std::uint32_t* done) {
+bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, std::uint32_t count,
+                 std::uint32_t* done) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     return TransferAll(Direction::Write, count, done, [&](std::uint32_t at) {
         return pwrite(Fd(file), bytes + at, count - at, static_cast<off_t>(position + at));

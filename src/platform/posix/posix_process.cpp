@@ -7,16 +7,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <clocale>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "platform/console_frame.h"
 #include "platform/platform.h"
-#include "platform/runtime_report.h"
 #include "platform/posix/terminal.h"
+#include "platform/runtime_report.h"
 
 namespace platform {
 namespace {
@@ -191,7 +191,9 @@ void ConsoleWrite(std::string_view bytes) {
     RuntimeError(101, __builtin_return_address(0));
 }
 
-void ConsoleWriteFrame(std::string_view cp437) { ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437)); }
+void ConsoleWriteFrame(std::string_view cp437) {
+    ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437));
+}
 
 void RuntimeError(int code, const void* address) { ReportWithTrace(code, address, 1); }
 

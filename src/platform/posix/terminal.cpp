@@ -50,7 +50,8 @@ void OnStop(int) {
     // Once the shell has the terminal back (the rest of a pipeline stopped
     // first), its mode is no longer ours to set.
     if (tcgetpgrp(STDIN_FILENO) == getpgrp()) tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
-    struct sigaction stop {}, ours {};
+    struct sigaction stop {
+    }, ours{};
     stop.sa_handler = SIG_DFL;
     sigaction(SIGTSTP, &stop, &ours);
     sigset_t set, old;
@@ -271,8 +272,7 @@ int ReadKey() {
     for (; key == kWakeUp && !g_continued; key = ReadByte(-1)) g_resized = 0;  // nothing to redraw
     g_continued = 0;
     if (key == 0x1B && !IsLoneEscape()) {
-        while (ReadByte(kEscapeWaitMs) >= 0) {
-        }
+        while (ReadByte(kEscapeWaitMs) >= 0) {}
         key = 0;  // a cursor or function key: not an answer
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
@@ -297,9 +297,7 @@ void Restore() {
     if (g_haveInitialMode) tcsetattr(STDIN_FILENO, TCSANOW, &g_initialMode);
 }
 
-std::string Heading(const std::string& text) {
-    return UseColour() ? "\033[1;36m" + text + "\033[0m" : text;
-}
+std::string Heading(const std::string& text) { return UseColour() ? "\033[1;36m" + text + "\033[0m" : text; }
 
 void Note(const std::string& text) { Say((UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n"); }
 
@@ -346,10 +344,14 @@ Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
             continue;
         }
         Answer answer;
-        if (key == 'y' || key == 'Y' || key == '\r' || key == '\n') answer = Answer::Yes;
-        else if (key == 'n' || key == 'N') answer = Answer::No;
-        else if (key == 'c' || key == 'C' || key == 0x1B || key == 0x04 || key < 0) answer = Answer::Cancel;
-        else continue;
+        if (key == 'y' || key == 'Y' || key == '\r' || key == '\n')
+            answer = Answer::Yes;
+        else if (key == 'n' || key == 'N')
+            answer = Answer::No;
+        else if (key == 'c' || key == 'C' || key == 0x1B || key == 0x04 || key < 0)
+            answer = Answer::Cancel;
+        else
+            continue;
         Say(answer == Answer::Yes ? "Yes\n" : answer == Answer::No ? "No\n" : "Cancel\n");
         return answer;
     }

@@ -2,7 +2,8 @@
 #include "platform/platform.h"
 
 #include <windows.h>
-#include <commdlg.h>
+
+#include <commdlg.h>  // needs windows.h first
 
 #include <string>
 

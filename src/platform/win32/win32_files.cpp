@@ -40,9 +40,9 @@ bool AtPosition(FileHandle file, std::uint64_t position, Transfer transfer) {
 }  // namespace
 
 FileHandle OpenFile(const char* path, Share share, Disposition disposition) {
-    const HANDLE handle = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0,
-                                       nullptr, disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    const HANDLE handle = ::CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
+        disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         g_lastError = ::GetLastError();
         return kInvalidFile;
