@@ -1,0 +1,34 @@
+#!/bin/sh
+# The source as the project keeps it: formatted as .clang-format says (Debian's
+# clang-format 14), and includes running one way only: driver -> world ->
+# bitmap -> platform, and driver -> bitmap.
+#
+#   tools/check_source.sh [CLANG_FORMAT]
+set -u
+cd "$(dirname "$0")/.."
+format=${1:-clang-format}
+status=0
+
+if ! command -v "$format" >/dev/null 2>&1; then
+    echo "check_source: $format is needed (Debian's clang-format)" >&2
+    exit 1
+fi
+files=$(find src tests tools -name '*.cpp' -o -name '*.h' | sort)
+if ! "$format" --dry-run --Werror $files; then
+    echo "check_source: run $format -i on the files above" >&2
+    status=1
+fi
+
+# folder, then the folders it must not include from
+for rule in "world driver" "bitmap driver world" "platform driver world bitmap"; do
+    set -- $rule
+    folder=$1
+    shift
+    for banned in "$@"; do
+        if grep -rn "#include \"$banned/" "src/$folder"; then
+            echo "check_source: src/$folder must not include from src/$banned" >&2
+            status=1
+        fi
+    done
+done
+exit $status
