@@ -2,18 +2,39 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all build demo test check check-sanitize check-windows windows fuzz bench clean
+.PHONY: all configure build tool demo demo-reset test check check-sanitize check-windows windows windows-zip \
+	install package fuzz bench clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-# A generated world in $(BUILD)/demo, and the tool started on it.
-demo: build
+# The tool and the world generator alone, not the tests.
+tool: configure
+	cmake --build $(BUILD) -j$(JOBS) --target velmarsh worldgen
+
+# The tool on the demo world in $(BUILD)/demo, made when it is missing: a
+# layer imported there stays. demo-reset makes the world anew.
+demo: tool
 	tools/demo.sh $(BUILD)
+
+demo-reset: tool
+	tools/demo.sh $(BUILD) --reset
+
+# bin/velmarsh and share/man/man1/velmarsh.1 under PREFIX (inside DESTDIR).
+install: tool
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# $(BUILD)/package/velmarsh_<version>_amd64.deb
+package: tool
+	cd $(BUILD) && cpack -G DEB
 
 # Everything CI runs: the suite, the suite under the sanitizers, the Windows
 # build under Wine, bounded fuzzing.
@@ -32,9 +53,13 @@ windows:
 	cmake -S . -B $(BUILD)-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD)-win -j$(JOBS)
 
-check-windows: build windows
-	cd tests/e2e && WIN_BUILD=$(abspath $(BUILD)-win) WORLDGEN=$(abspath $(BUILD))/worldgen VELMARSH=$(abspath $(BUILD))/velmarsh \
-		/usr/bin/python3 -m unittest -v test_windows
+# $(BUILD)-win/velmarsh-<version>-win64.zip: the stripped exe and README.txt.
+windows-zip: windows
+	cmake --build $(BUILD)-win --target windows_zip
+
+check-windows: build windows-zip
+	cd tests/e2e && WIN_BUILD=$(abspath $(BUILD)-win) WORLDGEN=$(abspath $(BUILD))/worldgen \
+		VELMARSH=$(abspath $(BUILD))/velmarsh /usr/bin/python3 -m unittest -v test_windows
 
 fuzz: build
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARSH_FUZZ=ON -DVELMARSH_TESTS=OFF

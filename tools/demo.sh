@@ -1,19 +1,36 @@
 #!/bin/sh
-# Makes a demo world and runs the tool on it. At a terminal you answer the
-# prompts yourself; otherwise every layer is exported with the proposed names.
+# Runs the tool on a demo world in BUILD/demo, made only when it is missing,
+# so that a layer imported there stays; --reset makes it anew. At a terminal
+# you answer the questions yourself; otherwise every layer whose bitmap is
+# not there yet is exported with the proposed name.
+#
+#   tools/demo.sh [BUILD] [--reset]
 set -eu
 build=${1:-build}
 demo="$build/demo"
 mkdir -p "$demo"
-"$build/worldgen" world "$demo/WOODS.WLD" --width 256 --height 192 --seed 7 --layout shuffled
+if [ "${2:-}" = "--reset" ] || [ ! -f "$demo/WOODS.WLD" ]; then
+    "$build/worldgen" world "$demo/WOODS.WLD" --width 256 --height 192 --seed 7 --layout shuffled
+    echo "Made a new demo world: $demo/WOODS.WLD"
+fi
 cd "$demo"
 if [ -t 0 ]; then
-    echo "Demo world: $(pwd)/WOODS.WLD"
-    echo "Answer WOODS.WLD, then y and Enter for each layer to export it (n imports, c skips)."
+    cat <<'HOW'
+How to answer:
+  Open WOODS.WLD            type WOODS.WLD (Tab completes), then Enter
+  each layer's question     y exports it, n imports it, c skips it
+  a Save dialog             Enter takes the proposed name
+  "Replace it? [y/N]"       y replaces the bitmap from an earlier export
+  an Open dialog            the bitmap to import, e.g. landtype.bmp
+Paint the bitmaps, then run make demo again and answer n to import them;
+the world keeps what you import until make demo-reset.
+
+HOW
     exec ../velmarsh
 fi
-rm -f smallmap.bmp landtype.bmp lmheight.bmp largemap.bmp
+# From a script an existing bitmap is never replaced: those layers are
+# skipped, and your painted bitmaps stay as they are.
 printf 'WOODS.WLD\ny\n\ny\n\ny\n\ny\n\n' | ../velmarsh 2>/dev/null
 echo
-echo "Exported to $(pwd):"
-ls -l *.bmp
+echo "Bitmaps in $(pwd) (those that were there already are kept; delete one to export it again):"
+ls -l ./*.bmp

@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
 
 from harness import VELMARSH, CRLF, World, banner, header_block, lines, read, run_tool, write, ToolTest
 from scenarios import SCENARIOS
@@ -22,8 +23,10 @@ WINAUTO_EXE = os.path.join(WIN_BUILD, "tests", "win32", "winauto.exe")
 UNIT_TESTS_EXE = os.path.join(WIN_BUILD, "tests", "win32", "unit_tests_win.exe")
 FAULT_PROBE_EXE = os.path.join(WIN_BUILD, "tests", "win32", "fault_probe.exe")
 WINE_USER = "velwine"
+SHIPPED_EXE = os.path.join(WIN_BUILD, "dist", "velmarsh.exe")
 
 wine = None
+run_dir = None
 
 
 def windows_path(path):
@@ -94,12 +97,28 @@ def setUpModule():
         except KeyError:
             subprocess.run(["useradd", "--system", "--create-home", "--home-dir", f"/var/lib/{WINE_USER}",
                             WINE_USER], check=True)
+    copy_programs()
     wine = Wine()
+
+
+def copy_programs():
+    """Wine may run as a user who cannot enter the checkout (a private home
+    folder): the programs it runs go to a folder of the tests' own."""
+    global run_dir, VELMARSH_EXE, WINAUTO_EXE, UNIT_TESTS_EXE, FAULT_PROBE_EXE
+    run_dir = tempfile.mkdtemp(prefix="velmarsh-wine-")
+    os.chmod(run_dir, 0o755)
+    copies = []
+    for path in (VELMARSH_EXE, WINAUTO_EXE, UNIT_TESTS_EXE, FAULT_PROBE_EXE):
+        copies.append(shutil.copy(path, run_dir))
+        os.chmod(copies[-1], 0o755)
+    VELMARSH_EXE, WINAUTO_EXE, UNIT_TESTS_EXE, FAULT_PROBE_EXE = copies
 
 
 def tearDownModule():
     if wine is not None:
         wine.stop()
+    if run_dir is not None:
+        shutil.rmtree(run_dir)
 
 
 class WindowsContext:
@@ -270,7 +289,7 @@ class WindowsBuild(ToolTest):
         self.assertTrue(read(path) == complete)
 
     def test_shipped_exe_carries_manifest_and_version_and_no_debug_information(self):
-        shipped = os.path.join(WIN_BUILD, "dist", "velmarsh.exe")
+        shipped = SHIPPED_EXE
         exe = read(shipped)
         version = banner().split(b" v")[1].split(b" \xba")[0].decode()  # "3.00 beta 2"
         for text in (b"Microsoft.Windows.Common-Controls", b"PerMonitorV2", b'level="asInvoker"',
@@ -282,3 +301,11 @@ class WindowsBuild(ToolTest):
         self.assertNotIn(b".debug_info", sections)
         self.assertIn(b".debug_info", subprocess.run(["x86_64-w64-mingw32-objdump", "-h", shipped + ".debug"],
                                                      stdout=subprocess.PIPE, check=True).stdout)
+        # The zip holds that program and a README.txt for Windows users.
+        (archive,) = [f for f in os.listdir(WIN_BUILD) if re.fullmatch(r"velmarsh-.*-win64\.zip", f)]
+        with zipfile.ZipFile(os.path.join(WIN_BUILD, archive)) as z:
+            self.assertEqual(sorted(z.namelist()), ["README.txt", "velmarsh.exe"])
+            self.assertEqual(z.read("velmarsh.exe"), exe)
+            text = z.read("README.txt")
+        self.assertIn(version.encode(), text)
+        self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))

@@ -1,0 +1,65 @@
+"""How the tool reaches its users: make install, the manual page, the Debian
+package and the demo that keeps an imported edit. (The Windows zip: in
+test_windows.py.)"""
+import os
+import shutil
+import subprocess
+import unittest
+
+from harness import VELMARSH, WORLDGEN, World, gen, read, run_tool, write, ToolTest
+
+BUILD_DIR = os.environ.get("BUILD_DIR")
+DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "demo.sh")
+EXPORT_ALL = ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""]
+IMPORT_ALL = ["WOODS.WLD", "n", "smallmap.bmp", "n", "landtype.bmp", "n", "lmheight.bmp", "n", "largemap.bmp"]
+
+
+@unittest.skipIf(BUILD_DIR is None or os.environ.get("E2E_SANITIZED") == "1",
+                 "the delivery of the normal build only")
+class Delivery(ToolTest):
+    def test_installed_tool_and_its_manual(self):
+        prefix = self.path("prefix")
+        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+        tool = os.path.join(prefix, "bin", "velmarsh")
+        path = self.world(width=9, height=5, layout="shuffled")
+        before = read(path)
+        self.assertTrue(run_tool(EXPORT_ALL, self.dir, exe=tool).out.endswith(b"LM data...Done!\r\n"))
+        self.assertTrue(run_tool(IMPORT_ALL, self.dir, exe=tool).out.endswith(b"LM data...Done!\r\n"))
+        self.assertEqual(read(path), before)
+        manual = os.path.join(prefix, "share", "man", "man1", "velmarsh.1")
+        r = subprocess.run(["groff", "-man", "-ww", "-z", manual], stderr=subprocess.PIPE)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+
+    @unittest.skipIf(shutil.which("dpkg-deb") is None, "needs dpkg-deb")
+    def test_debian_package(self):
+        out = self.path("package")
+        subprocess.run(["cpack", "-G", "DEB", "-B", out, "--config", os.path.join(BUILD_DIR, "CPackConfig.cmake")],
+                       check=True, stdout=subprocess.DEVNULL)
+        (deb,) = [os.path.join(out, f) for f in os.listdir(out) if f.endswith("_amd64.deb")]
+        self.assertRegex(os.path.basename(deb), r"^velmarsh_\d+\.\d+(~beta\d+)?_amd64\.deb$")
+        info = subprocess.run(["dpkg-deb", "--info", deb], stdout=subprocess.PIPE, check=True, text=True).stdout
+        self.assertRegex(info, r"Depends: .*libedit2")
+        contents = subprocess.run(["dpkg-deb", "--contents", deb], stdout=subprocess.PIPE, check=True, text=True).stdout
+        for name in ("./usr/bin/velmarsh", "./usr/share/man/man1/velmarsh.1", "./usr/share/doc/velmarsh/README.md",
+                     "./usr/share/doc/velmarsh/LICENSE"):
+            self.assertIn(" " + name + "\n", contents)
+
+    def test_demo_keeps_an_imported_edit(self):
+        build = self.path("build")
+        os.mkdir(build)
+        os.symlink(VELMARSH, os.path.join(build, "velmarsh"))
+        os.symlink(WORLDGEN, os.path.join(build, "worldgen"))
+        world = os.path.join(build, "demo", "WOODS.WLD")
+
+        def demo(*args):
+            subprocess.run(["sh", DEMO, build, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True)
+            return read(world)
+
+        made = demo()
+        self.assertTrue(os.path.exists(os.path.join(build, "demo", "largemap.bmp")))
+        edited = gen("bmp", os.path.join(build, "demo", "edited.bmp"), width=256, height=192, pattern="noise")
+        run_tool(["WOODS.WLD", "c", "c", "n", edited, "c"], os.path.join(build, "demo"))
+        imported = read(world)
+        self.assertNotEqual(imported, made)
+        self.assertEqual(demo(), imported)
+        self.assertEqual(demo("--reset"), made)
