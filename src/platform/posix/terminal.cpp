@@ -370,14 +370,12 @@ Answer AskReplace(const std::string& path) {
             Say("Yes\n");
             return Answer::Yes;
         }
-        if (key == 'n' || key == 'N' || key == '\r' || key == '\n') {
-            Say("No\n");
-            return Answer::No;
-        }
         if (key == 0x1B || key == 0x04 || key < 0) {
             Say("Cancel\n");
             return Answer::Cancel;
         }
+        Say("No\n");  // any other answer: choose another name
+        return Answer::No;
     }
 }
 

@@ -31,7 +31,8 @@ void RememberPath(const std::string& path);
 
 // The Yes/No/Cancel box: y, n, c, Enter for Yes, Esc or Ctrl-D for Cancel.
 Answer AskYesNoCancel(const std::string& caption, const std::string& text);
-// Replace an existing file? y for Yes; n or Enter for No; Esc or Ctrl-D cancels.
+// Replace an existing file? y for Yes; Esc or Ctrl-D cancels; any other key
+// is No.
 Answer AskReplace(const std::string& path);
 
 }  // namespace platform::terminal
