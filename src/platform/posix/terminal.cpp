@@ -50,8 +50,8 @@ void OnStop(int) {
     // Once the shell has the terminal back (the rest of a pipeline stopped
     // first), its mode is no longer ours to set.
     if (tcgetpgrp(STDIN_FILENO) == getpgrp()) tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
-    struct sigaction stop {
-    }, ours{};
+    struct sigaction stop {};
+    struct sigaction ours {};
     stop.sa_handler = SIG_DFL;
     sigaction(SIGTSTP, &stop, &ours);
     sigset_t set, old;
