@@ -2,9 +2,11 @@
 of the tool's code, what its files must hold afterwards."""
 import os
 import resource
+import select
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 _BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build")
@@ -48,10 +50,39 @@ class Result:
         self.out, self.err, self.rc = proc.stdout, proc.stderr, proc.returncode
 
 
-def run_tool(answers, cwd, env_extra=None, file_limit=None, stdout=None, exe=None, args=()):
-    """Runs the tool with one answer per line; returns stdout, stderr and code."""
+def tool_env(cwd):
+    """The environment of every run: a plain locale, home in the test's folder."""
     env = {"PATH": "/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C"}
     env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+    return env
+
+
+def start_tool(cwd, answers=(), preexec=None):
+    """A run that goes on in the background, its answers so far written and
+    standard input left open."""
+    proc = subprocess.Popen([VELMARSH], cwd=cwd, env=tool_env(cwd), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, preexec_fn=preexec)
+    proc.stdin.write("".join(a + "\n" for a in answers).encode())
+    proc.stdin.flush()
+    return proc
+
+
+def read_until(stream, text, timeout=120):
+    """What a pipe delivers until text has arrived (or it ends, or time is up)."""
+    seen = b""
+    deadline = time.time() + timeout
+    while text not in seen and time.time() < deadline:
+        if select.select([stream], [], [], 1)[0]:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                break
+            seen += chunk
+    return seen
+
+
+def run_tool(answers, cwd, env_extra=None, file_limit=None, stdout=None, exe=None, args=()):
+    """Runs the tool with one answer per line; returns stdout, stderr and code."""
+    env = tool_env(cwd)
     env.update(env_extra or {})
     preexec = None
     if file_limit is not None:

@@ -2,14 +2,12 @@
 2 GiB: the tool reports each failure on its line and never claims success."""
 import os
 import re
-import select
 import signal
 import struct
 import subprocess
-import time
 import unittest
 
-from harness import (VELMARSH, World, gen, lm_pass_model, read, stride, write, ToolTest)
+from harness import (World, gen, lm_pass_model, read, read_until, start_tool, stride, write, ToolTest)
 
 ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
 NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
@@ -246,21 +244,11 @@ class Interrupts(ToolTest):
     def interrupted(self, answers, progress, sig):
         """Runs the tool, sends sig once progress is on standard output, and
         keeps standard input open so that the run cannot end on its own."""
-        env = {"PATH": "/usr/bin:/bin", "HOME": self.dir, "LC_ALL": "C"}
-        env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
-
         def preexec():
             for s in (signal.SIGINT, signal.SIGTERM):
                 signal.signal(s, signal.SIG_DFL)
-        proc = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, preexec_fn=preexec)
-        proc.stdin.write("".join(a + "\n" for a in answers).encode())
-        proc.stdin.flush()
-        out = b""
-        deadline = time.time() + 120
-        while progress not in out and time.time() < deadline:
-            if select.select([proc.stdout], [], [], 1)[0]:
-                out += os.read(proc.stdout.fileno(), 65536)
+        proc = start_tool(self.dir, answers, preexec)
+        out = read_until(proc.stdout, progress)
         proc.send_signal(sig)
         out += proc.stdout.read()
         proc.stdin.close()

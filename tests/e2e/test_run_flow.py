@@ -3,13 +3,11 @@ the world checks, runtime errors and the console's bytes."""
 import os
 import re
 import resource
-import select
 import subprocess
-import time
 import unittest
 
-from harness import (CRLF, FAULT_PROBE, VELMARSH, World, banner, header_block, lines, read,
-                     run_tool, ToolTest)
+from harness import (CRLF, FAULT_PROBE, World, banner, header_block, lines, read, read_until, run_tool,
+                     start_tool, ToolTest)
 
 CANCEL_ALL = ["c", "c", "c", "c"]
 SANITIZED = os.environ.get("E2E_SANITIZED") == "1"
@@ -53,18 +51,9 @@ class OpeningTheWorld(ToolTest):
 
     def test_world_held_by_a_second_run(self):
         path = self.world()
-        env = {"PATH": "/usr/bin:/bin", "LC_ALL": "C", "HOME": self.dir}
-        first = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        first = start_tool(self.dir, ["WOODS.WLD"])
         try:
-            first.stdin.write(b"WOODS.WLD\n")
-            first.stdin.flush()
-            seen = b""
-            deadline = time.time() + 30
-            while b"SmallMapOffset" not in seen and time.time() < deadline:
-                if select.select([first.stdout], [], [], 1)[0]:
-                    seen += os.read(first.stdout.fileno(), 4096)
-            self.assertIn(b"SmallMapOffset", seen)
+            self.assertIn(b"SmallMapOffset", read_until(first.stdout, b"SmallMapOffset", timeout=30))
             r = self.run_tool(["WOODS.WLD"])
             self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 16 opening {path}!"))
         finally:
@@ -167,9 +156,7 @@ class RuntimeErrors(ToolTest):
 
     def test_console_pipe_closed_early_is_error_101(self):
         self.world()
-        env = {"PATH": "/usr/bin:/bin", "LC_ALL": "C", "HOME": self.dir}
-        proc = subprocess.Popen([VELMARSH], cwd=self.dir, env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        proc = start_tool(self.dir)
         proc.stdout.close()  # nobody reads: the next console line fails
         proc.communicate(b"WOODS.WLD\n", timeout=30)
         self.assertEqual(proc.returncode, 101)

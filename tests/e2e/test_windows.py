@@ -13,7 +13,7 @@ import time
 import unittest
 import zipfile
 
-from harness import VELMARSH, CRLF, World, banner, header_block, lines, read, run_tool, write, ToolTest
+from harness import VELMARSH, World, banner, header_block, lines, read, read_until, run_tool, write, ToolTest
 from scenarios import SCENARIOS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -233,11 +233,8 @@ class WindowsBuild(ToolTest):
                            stderr=subprocess.DEVNULL)
         try:
             self.assertEqual(helper.wait(timeout=120), 0)
-            seen = b""
-            while b"SmallMapOffset" not in seen:  # the first run holds the world, waiting in its first box
-                chunk = first.stdout.read1(4096)
-                self.assertTrue(chunk, seen)
-                seen += chunk
+            # The first run holds the world, waiting in its first box.
+            self.assertIn(b"SmallMapOffset", read_until(first.stdout, b"SmallMapOffset"))
             out, rc = self.run_steps([("file", "Open WOODS.WLD", world)])
             self.assertEqual(out, banner() + lines(f"Loading {world}...", f"Error 32 opening {world}!"))
             self.assertEqual(rc, 0)

@@ -143,24 +143,8 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
 }
 
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
-    // '*' any run of characters, '?' one; backtracking to the last '*'.
-    std::size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    const std::string_view ending = pattern.substr(pattern.rfind('*') + 1);
+    return name.size() >= ending.size() && EqualsNoCase(name.substr(name.size() - ending.size()), ending);
 }
 
 std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line) {
@@ -170,11 +154,6 @@ std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line) {
     if (EqualsNoCase(answer, "n") || EqualsNoCase(answer, "no")) return Answer::No;
     if (EqualsNoCase(answer, "c") || EqualsNoCase(answer, "cancel")) return Answer::Cancel;
     return std::nullopt;
-}
-
-bool IsYes(std::string_view line) {
-    const std::string_view answer = Trim(line);
-    return EqualsNoCase(answer, "y") || EqualsNoCase(answer, "yes");
 }
 
 }  // namespace platform

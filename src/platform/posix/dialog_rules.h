@@ -54,14 +54,11 @@ std::string CleanPastedPath(std::string_view typed);
 // Judges one answer line (its line end already removed).
 DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query, const PathProbe& probe);
 
-// Whether a name fits a dialog's pattern ("*.BMP"), without regard to case.
+// Whether a name fits a dialog's pattern, "*.EXT": it ends in .EXT, in any case.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 // A Yes/No/Cancel answer line: its button, or nothing when it is none of
 // the box's words.
 std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line);
-
-// "y" or "yes", in any case, blanks around ignored.
-bool IsYes(std::string_view line);
 
 }  // namespace platform
