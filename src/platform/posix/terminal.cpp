@@ -113,10 +113,14 @@ bool IsLoneEscape() {
     return poll(&pfd, 1, kEscapeWaitMs) <= 0;
 }
 
+// Whether g_readMode holds the editor's mode yet: the editor sets it as
+// el_gets starts, and keeps it for the whole line.
+bool g_haveEditorMode = false;
+
 // The next byte for the editor; after a stop or a resize the line is drawn
 // again first.
 int ReadEditorByte(EditLine* editor) {
-    tcgetattr(STDIN_FILENO, &g_readMode);  // the editor's own mode
+    if (!g_haveEditorMode) g_haveEditorMode = tcgetattr(STDIN_FILENO, &g_readMode) == 0;
     for (;;) {
         const int c = ReadByte(-1);
         if (c != kWakeUp) return c;
@@ -285,6 +289,16 @@ void Say(const std::string& text) {
     std::fflush(stderr);
 }
 
+// The next key for a question whose prompt is out; after a stop and continue
+// the prompt is drawn again on a line of its own.
+int ReadAnswerKey(const std::string& prompt) {
+    for (;;) {
+        const int key = ReadKey();
+        if (key != kWakeUp) return key;
+        Say("\n" + prompt);
+    }
+}
+
 }  // namespace
 
 bool IsInteractive() { return isatty(STDIN_FILENO) != 0; }
@@ -312,6 +326,8 @@ bool ReadFileName(const std::string& prefill, std::string* line) {
     if (!prefill.empty()) el_push(editor, prefill.c_str());
     int count = 0;
     tcgetattr(STDIN_FILENO, &g_lineMode);
+    g_readMode = g_lineMode;  // until the editor's first read takes its own
+    g_haveEditorMode = false;
     g_continued = 0;
     g_resized = 0;
     struct sigaction old[2];
@@ -338,11 +354,7 @@ Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
         UseColour() ? "\033[1m[Y]es, [N]o, [C]ancel\033[0m (default Yes): " : "[Y]es, [N]o, [C]ancel (default Yes): ";
     Say(prompt);
     for (;;) {
-        const int key = ReadKey();
-        if (key == kWakeUp) {
-            Say("\n" + prompt);
-            continue;
-        }
+        const int key = ReadAnswerKey(prompt);
         Answer answer;
         if (key == 'y' || key == 'Y' || key == '\r' || key == '\n')
             answer = Answer::Yes;
@@ -360,23 +372,17 @@ Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
 Answer AskReplace(const std::string& path) {
     const std::string prompt = path + " already exists. Replace it? [y/N]: ";
     Say(prompt);
-    for (;;) {
-        const int key = ReadKey();
-        if (key == kWakeUp) {
-            Say("\n" + prompt);
-            continue;
-        }
-        if (key == 'y' || key == 'Y') {
-            Say("Yes\n");
-            return Answer::Yes;
-        }
-        if (key == 0x1B || key == 0x04 || key < 0) {
-            Say("Cancel\n");
-            return Answer::Cancel;
-        }
-        Say("No\n");  // any other answer: choose another name
-        return Answer::No;
+    const int key = ReadAnswerKey(prompt);
+    if (key == 'y' || key == 'Y') {
+        Say("Yes\n");
+        return Answer::Yes;
     }
+    if (key == 0x1B || key == 0x04 || key < 0) {
+        Say("Cancel\n");
+        return Answer::Cancel;
+    }
+    Say("No\n");  // any other answer: choose another name
+    return Answer::No;
 }
 
 }  // namespace platform::terminal
