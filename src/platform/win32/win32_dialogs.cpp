@@ -5,6 +5,7 @@
 
 #include <commdlg.h>  // needs windows.h first
 
+#include <cstring>
 #include <string>
 
 // The declarations name the dialogs as the ANSI calls do, without the macros.
@@ -50,26 +51,20 @@ using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEA);
 
 bool RunDialog(FileDialog& dialog, DialogCall call) {
     if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
-    const std::string proposed(dialog.FileBuffer);
 
     // A path in the file buffer decides where the dialog starts, ahead of
     // any folder Windows remembers; the name part stays the proposal.
     std::string start = g_dialogFolder;
     if (!start.empty() && start.back() != '\\') start += '\\';
-    start += proposed;
-    std::string buffer(dialog.FileBufferSize, '\0');
-    if (start.size() < dialog.FileBufferSize) {
-        start.copy(buffer.data(), start.size());
-    } else {
-        proposed.copy(buffer.data(), proposed.size());
-    }
+    start += dialog.FileBuffer;
+    if (start.size() < dialog.FileBufferSize) std::memcpy(dialog.FileBuffer, start.c_str(), start.size() + 1);
 
     const std::string filter = Filter(dialog);
     OPENFILENAMEA description{};
     description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
     description.hwndOwner = nullptr;
     description.lpstrFilter = filter.c_str();
-    description.lpstrFile = buffer.data();
+    description.lpstrFile = dialog.FileBuffer;
     description.nMaxFile = dialog.FileBufferSize;
     description.lpstrInitialDir = g_dialogFolder.empty() ? nullptr : g_dialogFolder.c_str();
     description.lpstrTitle = dialog.Title;
@@ -77,12 +72,10 @@ bool RunDialog(FileDialog& dialog, DialogCall call) {
     description.Flags = dialog.Flags;
     if (call(&description) == 0) return false;
 
-    const std::string chosen(buffer.c_str());
-    chosen.copy(dialog.FileBuffer, chosen.size());
-    dialog.FileBuffer[chosen.size()] = '\0';
     // A Save into a folder that does not exist fails later; it leaves the
     // dialogs where they were.
-    if (IsFolder(FolderOf(chosen))) g_dialogFolder = FolderOf(chosen);
+    const std::string folder = FolderOf(dialog.FileBuffer);
+    if (IsFolder(folder)) g_dialogFolder = folder;
     return true;
 }
 
