@@ -22,27 +22,28 @@ def smallmap_file(world):
     return bmp_header(w, world.height) + b"".join(rows)
 
 
-def export_steps(ctx, layers, names=None):
-    names = names or {}
-    steps = [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD"))]
+def layer_steps(world, plan):
+    """The world dialog answered with world (None: no world step), then each
+    layer's box: plan[layer] is ("yes", path) or ("no", path), a path of None
+    accepting the proposal; a layer not in the plan is cancelled."""
+    steps = [] if world is None else [("file", "Open WOODS.WLD", world)]
     for layer in ["smallmap"] + ALL:
-        caption = f"Export {CAPTION[layer]} BMP"
-        if layer in layers:
-            steps += [("box", caption, "yes"), ("file", caption, ctx.path(names.get(layer, NAME[layer])))]
-        else:
-            steps.append(("box", caption, "cancel"))
+        box = f"Export {CAPTION[layer]} BMP"
+        if layer not in plan:
+            steps.append(("box", box, "cancel"))
+            continue
+        button, path = plan[layer]
+        dialog = box if button == "yes" else f"Import {CAPTION[layer]} BMP"
+        steps += [("box", box, button), ("accept", dialog) if path is None else ("file", dialog, path)]
     return steps
+
+
+def export_steps(ctx, layers):
+    return layer_steps(ctx.path("WOODS.WLD"), {layer: ("yes", ctx.path(NAME[layer])) for layer in layers})
 
 
 def import_steps(ctx, layers):
-    steps = [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD"))]
-    for layer in ["smallmap"] + ALL:
-        if layer in layers:
-            steps += [("box", f"Export {CAPTION[layer]} BMP", "no"),
-                      ("file", f"Import {CAPTION[layer]} BMP", ctx.path(NAME[layer]))]
-        else:
-            steps.append(("box", f"Export {CAPTION[layer]} BMP", "cancel"))
-    return steps
+    return layer_steps(ctx.path("WOODS.WLD"), {layer: ("no", ctx.path(NAME[layer])) for layer in layers})
 
 
 class Scenario:
@@ -152,10 +153,7 @@ class SharingConflict(Scenario):
 
     def steps(self, ctx):
         lh = ctx.path("lmheight.bmp")
-        return [("file", "Open WOODS.WLD", ctx.path("WOODS.WLD")), ("box", "Export SmallMap BMP", "cancel"),
-                ("box", "Export LandType BMP", "no"), ("file", "Import LandType BMP", lh),
-                ("box", "Export LandHeight BMP", "no"), ("file", "Import LandHeight BMP", lh),
-                ("box", "Export LargeMap BMP", "cancel")]
+        return layer_steps(ctx.path("WOODS.WLD"), {"landtype": ("no", lh), "lmheight": ("no", lh)})
 
     def expected(self, ctx):
         lh = ctx.path("lmheight.bmp")

@@ -14,7 +14,7 @@ import unittest
 import zipfile
 
 from harness import VELMARSH, World, banner, header_block, lines, read, read_until, run_tool, write, ToolTest
-from scenarios import SCENARIOS
+from scenarios import SCENARIOS, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WIN_BUILD = os.path.abspath(os.environ.get("WIN_BUILD", os.path.join(HERE, "..", "..", "build-win")))
@@ -214,12 +214,9 @@ class WindowsBuild(ToolTest):
             self.world(f"{folder}/WOODS.WLD", width=7, height=5, seed=seed)
         for start, answer, beside in runs:
             with self.subTest(start=start, answer=answer):
-                steps = [("file", "Open WOODS.WLD", answer), ("box", "Export SmallMap BMP", "yes"),
-                         ("accept", "Export SmallMap BMP")]
-                steps += [("box", f"Export {layer} BMP", "cancel") for layer in ("LandType", "LandHeight", "LargeMap")]
-                out, rc = self.run_steps(steps, cwd=self.path(start))
-                world = windows_path(self.path(beside.replace("\\", "/") + "/WOODS.WLD"))
-                fields = World(read(self.path(beside.replace("\\", "/") + "/WOODS.WLD"))).fields
+                out, rc = self.run_steps(layer_steps(answer, {"smallmap": ("yes", None)}), cwd=self.path(start))
+                local = self.path(beside.replace("\\", "/") + "/WOODS.WLD")
+                world, fields = windows_path(local), World(read(local)).fields
                 self.assertEqual(out, header_block(world, fields) + lines(
                     f"Writing {world[:-len('WOODS.WLD')]}smallmap.bmp...Done!", ""))
                 self.assertEqual(rc, 0)
@@ -239,8 +236,8 @@ class WindowsBuild(ToolTest):
             self.assertEqual(out, banner() + lines(f"Loading {world}...", f"Error 32 opening {world}!"))
             self.assertEqual(rc, 0)
         finally:
-            rest = [("box", f"Export {layer} BMP", "cancel") for layer in ("SmallMap", "LandType", "LandHeight", "LargeMap")]
-            closer = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(rest, "rest.txt"))], cwd=self.dir)
+            rest = self.write_steps(layer_steps(None, {}), "rest.txt")  # every box cancelled
+            closer = wine.popen([WINAUTO_EXE, windows_path(rest)], cwd=self.dir)
             closer.wait(timeout=120)
             first.communicate(timeout=120)
         self.assertEqual(first.returncode, 0)
@@ -276,12 +273,9 @@ class WindowsBuild(ToolTest):
         self.assertNotEqual(complete, pristine)
         write(path, pristine)
         exe = f'"{windows_path(VELMARSH_EXE)}"'
-        screen = self.in_console([
-            ("start", "shared", "0", exe), ("file", "Open WOODS.WLD", windows_path(path)),
-            ("box", "Export SmallMap BMP", "cancel"), ("box", "Export LandType BMP", "cancel"),
-            ("box", "Export LandHeight BMP", "no"), ("file", "Import LandHeight BMP", windows_path(self.path("lmheight.bmp"))),
-            ("box", "Export LargeMap BMP", "no"), ("file", "Import LargeMap BMP", windows_path(self.path("largemap.bmp"))),
-            ("screen", "Reading and writing LM data..."), ("ctrl-c",), ("exit", "0xC000013A")])
+        imports = {layer: ("no", windows_path(self.path(f"{layer}.bmp"))) for layer in ("lmheight", "largemap")}
+        screen = self.in_console([("start", "shared", "0", exe)] + layer_steps(windows_path(path), imports) +
+                                 [("screen", "Reading and writing LM data..."), ("ctrl-c",), ("exit", "0xC000013A")])
         self.assertIn("Reading and writing LM data...Done!", screen)
         self.assertTrue(read(path) == complete)
 
