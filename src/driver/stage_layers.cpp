@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include "bitmap/bitmap_file.h"
@@ -20,10 +21,11 @@ constexpr LayerInfo kLayers[kLayerCount] = {
     {"Export LargeMap BMP", "Import LargeMap BMP", "largemap.bmp", kLargeMapScale, Palette::Gray},
 };
 
-// The pass reports failures by path, and the dialogs reuse their buffer.
-void Stage(LayerSlot& slot, bool exported, const char* path) {
-    (exported ? slot.ExportStaged : slot.ImportStaged) = true;
-    std::string(path).copy(slot.Path, sizeof slot.Path - 1);
+// The path is kept because the pass reports failures by it and the dialogs
+// reuse their buffer (as long as the slot's).
+void Stage(bool& staged, LayerSlot& slot, const char* path) {
+    staged = true;
+    std::memcpy(slot.Path, path, sizeof slot.Path);
     console::PrintLine("Done!");
 }
 
@@ -37,7 +39,7 @@ void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     // Sizes are 32-bit products, as the header fields hold them.
     if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Scale * header.Width, layer.Scale * header.Height,
                        layer.ExportPalette)) {
-        Stage(slot, true, path);
+        Stage(slot.ExportStaged, slot, path);
     } else {
         PrintBmpHeaderError("writing");
         platform::CloseFile(slot.ExportHandle);
@@ -53,7 +55,7 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     console::Print(std::string("Reading ") + path + " header...");
     if (CheckBmpHeader(bitmap.Prefix, slot.ImportHandle, layer.Scale * header.Width, layer.Scale * header.Height, path,
                        &slot.PixelStart)) {
-        Stage(slot, false, path);
+        Stage(slot.ImportStaged, slot, path);
     } else {
         platform::CloseFile(slot.ImportHandle);
     }

@@ -11,6 +11,10 @@ inline constexpr int kMaxFrames = 64;
 // A report is at most this long: its first line, the frames, the empty line.
 inline constexpr std::size_t kMaxLength = 64 + kMaxFrames * 16;
 
+// Said on standard error when standard output itself cannot be written and
+// so cannot carry the report; the system's error code follows.
+inline constexpr char kConsoleLost[] = "Runtime error 101: standard output cannot be written (error ";
+
 inline char* PutText(char* out, const char* text) {
     while (*text != '\0') *out++ = *text++;
     return out;

@@ -15,6 +15,10 @@ WORLDGEN = os.path.abspath(os.environ.get("WORLDGEN", os.path.join(_BUILD, "worl
 FAULT_PROBE = os.path.abspath(os.environ.get("FAULT_PROBE", os.path.join(_BUILD, "tests", "fault_probe")))
 
 CRLF = b"\r\n"
+# A script's answers that export every layer of ./WOODS.WLD under the
+# proposed names, and that import them back from those names.
+EXPORT_ALL = ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""]
+IMPORT_ALL = ["WOODS.WLD", "n", "smallmap.bmp", "n", "landtype.bmp", "n", "lmheight.bmp", "n", "largemap.bmp"]
 QUESTION = (b"Do you wish to export this data to a BMP file?\n"
             b"Choose 'No' to import data instead, or 'Cancel' to skip.")
 LABELS = [b" OffsetSize:     ", b" Width:          ", b" Height:         ",

@@ -6,12 +6,10 @@ import shutil
 import subprocess
 import unittest
 
-from harness import VELMARSH, WORLDGEN, World, gen, read, run_tool, write, ToolTest
+from harness import EXPORT_ALL, IMPORT_ALL, VELMARSH, WORLDGEN, gen, read, run_tool, ToolTest
 
 BUILD_DIR = os.environ.get("BUILD_DIR")
 DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "demo.sh")
-EXPORT_ALL = ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""]
-IMPORT_ALL = ["WOODS.WLD", "n", "smallmap.bmp", "n", "landtype.bmp", "n", "lmheight.bmp", "n", "largemap.bmp"]
 
 
 @unittest.skipIf(BUILD_DIR is None or os.environ.get("E2E_SANITIZED") == "1",

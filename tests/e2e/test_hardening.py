@@ -7,13 +7,12 @@ import struct
 import subprocess
 import unittest
 
-from harness import (World, gen, lm_pass_model, read, read_until, start_tool, stride, write, ToolTest)
+from harness import (EXPORT_ALL, IMPORT_ALL, World, gen, lm_pass_model, read, read_until, start_tool, stride, write,
+                     ToolTest)
 
 ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
 NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
          "largemap": "largemap.bmp"}
-EXPORT_ALL = ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""]
-IMPORT_ALL = ["WOODS.WLD"] + [a for layer in ORDER for a in ("n", NAMES[layer])]
 
 
 def body(out):

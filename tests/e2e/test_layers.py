@@ -6,8 +6,8 @@ import struct
 
 from PIL import Image
 
-from harness import (CRLF, World, bmp_header, expected_export, header_block, lines, lm_pass_model, read,
-                     stride, write, ToolTest)
+from harness import (CRLF, EXPORT_ALL, World, bmp_header, expected_export, header_block, lines, lm_pass_model,
+                     read, stride, write, ToolTest)
 
 NAMES = {"landtype": "landtype.bmp", "lmheight": "lmheight.bmp", "largemap": "largemap.bmp"}
 ORDER = ["landtype", "lmheight", "largemap"]
@@ -248,7 +248,7 @@ class ScriptMode(ToolTest):
         # (name, world, files present, answers, lines after the header, note on standard error)
         ("typo", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "smalmap.bmp"] + IMPORT_REST, IMPORTED_REST,
          "File not found: {d}/smalmap.bmp"),
-        ("export run twice", "WOODS.WLD", EXPORTED[:2], ["WOODS.WLD", "y", "", "y", "", "y", "", "y", ""],
+        ("export run twice", "WOODS.WLD", EXPORTED[:2], EXPORT_ALL,
          ["Writing BMP header to {d}/lmheight.bmp...Done!", "Writing BMP header to {d}/largemap.bmp...Done!", "",
           "Reading and writing LM data...Done!"],
          "{d}/landtype.bmp already exists; not replaced (delete it first to export again)"),

@@ -183,10 +183,8 @@ void ReleaseInterrupts() {
 
 void ConsoleWrite(std::string_view bytes) {
     if (WriteAll(STDOUT_FILENO, bytes.data(), bytes.size())) return;
-    // The report cannot reach standard output, so say why where it can be seen.
     const int code = errno;
-    const std::string why = "Runtime error 101: standard output cannot be written (error " + std::to_string(code) +
-                            ": " + std::strerror(code) + ")\n";
+    const std::string why = report::kConsoleLost + std::to_string(code) + ": " + std::strerror(code) + ")\n";
     WriteAll(STDERR_FILENO, why.data(), why.size());
     RuntimeError(101, __builtin_return_address(0));
 }

@@ -206,9 +206,7 @@ int FinishRun(int exitCode) {
 
 void ConsoleWrite(std::string_view bytes) {
     if (WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size())) return;
-    // The report cannot reach standard output, so say why where it can be seen.
-    const std::string why =
-        "Runtime error 101: standard output cannot be written (error " + std::to_string(::GetLastError()) + ")\r\n";
+    const std::string why = report::kConsoleLost + std::to_string(::GetLastError()) + ")\r\n";
     WriteAll(::GetStdHandle(STD_ERROR_HANDLE), why.data(), why.size());
     RuntimeError(101, __builtin_return_address(0));
 }
