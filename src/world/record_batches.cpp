@@ -157,9 +157,7 @@ bool ReadPositions(const WorldFile& world, RecordBatch& batch, MoveFailure& fail
     const std::uint32_t width = batch.Width;
     for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
         const std::uint64_t row = kOffsetTableStart + std::uint64_t{4} * width * (batch.TopRow - r);
-        std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFileAt(world.Handle, row, table, 4 * width, &got), "reading", world.Path))
-            return false;
+        if (!TransferFile(world, Transfer::Read, row, table, 4 * width, failure)) return false;
         std::uint32_t* positions = batch.Positions.get() + std::uint64_t{r} * width;
         for (std::uint32_t x = 0; x < width; ++x) positions[x] = le::Get32(table + 4 * x);
     }
