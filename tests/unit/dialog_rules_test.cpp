@@ -97,6 +97,8 @@ TEST(DialogRules, Answers) {
          "/w/old.bmp already exists; not replaced (delete it first to export again)"},
         {"save onto a folder", SaveQuery("x.bmp"), "maps/", DialogStep::Refuse, "/w/maps is a folder"},
         {"save onto a dotted folder", SaveQuery("x.bmp"), "maps.d", DialogStep::Refuse, "/w/maps.d is a folder"},
+        {"a NUL byte in a script's line", SaveQuery("x.bmp"), std::string("sm\0all.bmp", 10), DialogStep::Refuse,
+         "A file name cannot contain a NUL byte"},
         {"too long", OpenQuery(nullptr), longName, DialogStep::Refuse, "Path too long: at most 319 bytes"},
         {"longest that fits", OpenQuery(nullptr), "/w/" + fitName, DialogStep::Refuse, "File not found: /w/" + fitName},
     };

@@ -130,6 +130,9 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
         if (better) path = alternative;
     }
 
+    // A script's line may carry a NUL byte; the system would cut the name
+    // there, so the file used would not be the one judged here.
+    if (path.find('\0') != std::string::npos) return {DialogStep::Refuse, {}, "A file name cannot contain a NUL byte"};
     if (path.size() >= query.BufferSize)
         return {DialogStep::Refuse, {}, "Path too long: at most " + std::to_string(query.BufferSize - 1) + " bytes"};
     const PathKind kind = probe(path);
