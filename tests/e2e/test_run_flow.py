@@ -6,8 +6,8 @@ import resource
 import subprocess
 import unittest
 
-from harness import (CRLF, FAULT_PROBE, World, banner, header_block, lines, read, read_until, run_tool,
-                     start_tool, ToolTest)
+from harness import (CRLF, FAULT_PROBE, VELMARSH, World, banner, header_block, lines, read, read_until, run_tool,
+                     start_tool, tool_env, ToolTest)
 
 CANCEL_ALL = ["c", "c", "c", "c"]
 SANITIZED = os.environ.get("E2E_SANITIZED") == "1"
@@ -68,6 +68,15 @@ class OpeningTheWorld(ToolTest):
         self.assertOutput(r, header_block(path, World(before).fields) + CRLF)
         self.assertEqual(read(path), before)
         self.assertEqual(os.listdir(self.dir), ["WOODS.WLD"])
+
+    def test_closed_standard_error_never_takes_the_world(self):
+        # The next open would get the free number 2, and the prompts with it.
+        path = self.world(junk=True)
+        before = read(path)
+        proc = subprocess.run([VELMARSH], input=b"WOODS.WLD\nc\nc\nc\nc\n", cwd=self.dir, env=tool_env(self.dir),
+                              stdout=subprocess.PIPE, preexec_fn=lambda: os.close(2), timeout=60)
+        self.assertEqual((proc.stdout, proc.returncode), (header_block(path, World(before).fields) + CRLF, 0))
+        self.assertEqual(read(path), before)
 
     def test_header_fields_print_unsigned_and_junk_changes_nothing(self):
         path = self.world(junk=True, max_fields=True)

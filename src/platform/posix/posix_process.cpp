@@ -1,6 +1,7 @@
 // Console output and fatal runtime errors on POSIX.
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <ucontext.h>
@@ -131,9 +132,20 @@ sigset_t InterruptSet() {
     return set;
 }
 
+// A standard stream that the caller closed (velmarsh 2>&-) leaves its number
+// free, and the next open() would take it: the world file would then receive
+// the prompts. /dev/null fills the gap, opened for the other direction, so
+// reads or writes on that stream still fail as they did while it was closed.
+void FillClosedStandardStreams() {
+    const int otherDirection[] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", otherDirection[fd]);
+}
+
 }  // namespace
 
 void InitProcess() {
+    FillClosedStandardStreams();  // before anything else opens a file
     std::setlocale(LC_CTYPE, "");
     terminal::SaveInitialMode();
     const char* codeset = nl_langinfo(CODESET);
