@@ -39,7 +39,7 @@ DialogQuery OpenQuery(const char* ext, std::string folder = "/w") {
     return q;
 }
 
-DialogQuery SaveQuery(std::string proposed, bool canConfirm = true) {
+DialogQuery SaveQuery(std::string proposed, bool canConfirm = true, std::string home = "/home/u") {
     DialogQuery q{};
     q.Save = true;
     q.OverwritePrompt = true;
@@ -47,7 +47,7 @@ DialogQuery SaveQuery(std::string proposed, bool canConfirm = true) {
     q.DefaultExt = "BMP";
     q.Proposed = std::move(proposed);
     q.Folder = "/w";
-    q.Home = "/home/u";
+    q.Home = std::move(home);
     q.BufferSize = 320;
     return q;
 }
@@ -73,6 +73,7 @@ TEST(DialogRules, Answers) {
         {"relative open", OpenQuery(nullptr), "WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
         {"dot-dot", OpenQuery(nullptr), "maps/../WOODS.WLD", DialogStep::Accept, "/w/WOODS.WLD"},
         {"home", OpenQuery("BMP"), "~/a.bmp", DialogStep::Accept, "/home/u/a.bmp"},
+        {"no home", SaveQuery("x.bmp", true, ""), "~/a.bmp", DialogStep::Accept, "/w/~/a.bmp"},
         {"from the dialog's folder", OpenQuery("BMP", "/w/maps"), "lt", DialogStep::Accept, "/w/maps/lt.bmp"},
         {"missing", OpenQuery(nullptr), "nope.wld", DialogStep::Refuse, "File not found: /w/nope.wld"},
         {"directory is a folder", OpenQuery(nullptr), "maps", DialogStep::Refuse, "/w/maps is a folder"},

@@ -47,7 +47,8 @@ std::string PercentDecoded(std::string_view s) {
 // The answer as a full path: home and the dialog's folder put in front, then
 // the default extension where the rules give it one.
 std::string Resolve(std::string typed, const DialogQuery& query, const PathProbe& probe) {
-    if (typed.rfind("~/", 0) == 0) typed = query.Home + typed.substr(1);
+    // Without a home (HOME unset) "~/x" would become "/x"; it stays a plain name.
+    if (typed.rfind("~/", 0) == 0 && !query.Home.empty()) typed = query.Home + typed.substr(1);
     if (typed.empty() || typed.front() != '/') typed = query.Folder + "/" + typed;
     std::string path = NormalisePath(typed);
     if (query.DefaultExt == nullptr || LastPartHasDot(path)) return path;

@@ -180,7 +180,7 @@ unsigned char CompleteFileName(EditLine* editor, int) {
     const std::string prefix = typed.substr(shownFolder.size());
     std::string folder = shownFolder;
     const char* home = std::getenv("HOME");
-    if (folder.rfind("~/", 0) == 0 && home != nullptr) folder = home + folder.substr(1);
+    if (folder.rfind("~/", 0) == 0 && home != nullptr && *home != '\0') folder = home + folder.substr(1);
     if (folder.empty() || folder.front() != '/') folder = g_completeFolder + "/" + folder;
 
     std::vector<std::string> names;
