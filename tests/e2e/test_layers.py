@@ -265,6 +265,7 @@ class ScriptMode(ToolTest):
           "Reading {d}/maps/lmheight.bmp header...Done!", "Writing BMP header to {d}/maps/edited/lm.bmp...Done!", "",
           "Reading and writing LM data...Done!"], None),
         ("dropped path", "my maps/WOODS.WLD", [], ["'{d}/my maps/WOODS.WLD' ", "c", "c", "c", "c"], [""], None),
+        ("saved by a Windows editor", "WOODS.WLD", [], ["\ufeffWOODS.WLD\r", "c\r", "c", "c", "c"], [""], None),
     ]
 
     def test_every_answer_meets_its_own_question(self):

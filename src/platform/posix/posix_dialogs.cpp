@@ -23,19 +23,26 @@ namespace {
 // in the current directory. The process's own directory never changes.
 std::string g_dialogFolder;
 
+// Whether a script's first answer has been read, since only it can carry
+// the byte-order mark that some editors put in front of a saved file.
+bool g_scriptStarted = false;
+
 void Prompt(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
 
-// One answer line of a script or pipe, without its line end; false at the
-// end of input, which every later question then meets as well.
+// One answer line of a script or pipe, without its line end (LF or CR LF,
+// and a leading UTF-8 byte-order mark, as Windows editors save text); false
+// at the end of input, which every later question then meets as well.
 bool ReadAnswer(std::string* line) {
     line->clear();
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
     if (c == EOF && (line->empty() || std::ferror(stdin))) return false;
     if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (!g_scriptStarted && line->rfind("\xEF\xBB\xBF", 0) == 0) line->erase(0, 3);
+    g_scriptStarted = true;
     return true;
 }
 
