@@ -46,11 +46,8 @@ std::string PercentDecoded(std::string_view s) {
 
 // The answer as a full path: home and the dialog's folder put in front, then
 // the default extension where the rules give it one.
-std::string Resolve(std::string typed, const DialogQuery& query, const PathProbe& probe) {
-    // Without a home (HOME unset) "~/x" would become "/x"; it stays a plain name.
-    if (typed.rfind("~/", 0) == 0 && !query.Home.empty()) typed = query.Home + typed.substr(1);
-    if (typed.empty() || typed.front() != '/') typed = query.Folder + "/" + typed;
-    std::string path = NormalisePath(typed);
+std::string Resolve(const std::string& typed, const DialogQuery& query, const PathProbe& probe) {
+    std::string path = NormalisePath(MakeAbsolute(typed, query.Folder, query.Home));
     if (query.DefaultExt == nullptr || LastPartHasDot(path)) return path;
 
     // Lower case like the proposed names; an Open also finds the upper-case twin.
@@ -67,6 +64,13 @@ std::string Resolve(std::string typed, const DialogQuery& query, const PathProbe
 }
 
 }  // namespace
+
+std::string MakeAbsolute(const std::string& typed, const std::string& folder, const std::string& home) {
+    // Without a home (HOME unset) "~/x" would become "/x"; it stays a plain name.
+    if (typed.rfind("~/", 0) == 0 && !home.empty()) return home + typed.substr(1);
+    if (typed.empty() || typed.front() != '/') return folder + "/" + typed;
+    return typed;
+}
 
 std::string NormalisePath(std::string_view absolute) {
     std::vector<std::string_view> parts;

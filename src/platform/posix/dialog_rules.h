@@ -40,6 +40,10 @@ struct DialogOutcome {
     std::string Note;
 };
 
+// A typed name as an absolute path, not yet normalised: "~/" stands for home
+// (when there is one), any other relative name is taken from folder.
+std::string MakeAbsolute(const std::string& typed, const std::string& folder, const std::string& home);
+
 // Folds "." and ".." parts and doubled slashes of an absolute path.
 std::string NormalisePath(std::string_view absolute);
 

@@ -87,7 +87,7 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
     const std::string prefill = query.Proposed;
     query.Proposed.clear();
     Prompt(terminal::Heading(heading) + "\nIn " + query.Folder + "\n");
-    terminal::SetCompletion(query.Folder, dialog.FilterPattern);
+    terminal::SetCompletion(query.Folder, query.Home, dialog.FilterPattern);
     for (std::string line = prefill;;) {
         if (!terminal::ReadFileName(line, &line)) return false;
         const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);

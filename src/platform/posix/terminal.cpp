@@ -32,8 +32,9 @@ constexpr int kEscapeWaitMs = 40;
 EditLine* g_editor = nullptr;
 History* g_history = nullptr;
 
-// What Tab completes against: the dialog's folder and its pattern.
+// What Tab completes against: the dialog's folder, home and pattern.
 std::string g_completeFolder = ".";
+std::string g_completeHome;
 std::string g_completePattern = "*";
 
 // A stop (Ctrl-Z) while a question or dialog waits puts the line mode back
@@ -178,10 +179,7 @@ unsigned char CompleteFileName(EditLine* editor, int) {
     const std::size_t slash = typed.rfind('/');
     const std::string shownFolder = slash == std::string::npos ? "" : typed.substr(0, slash + 1);
     const std::string prefix = typed.substr(shownFolder.size());
-    std::string folder = shownFolder;
-    const char* home = std::getenv("HOME");
-    if (folder.rfind("~/", 0) == 0 && home != nullptr && *home != '\0') folder = home + folder.substr(1);
-    if (folder.empty() || folder.front() != '/') folder = g_completeFolder + "/" + folder;
+    const std::string folder = MakeAbsolute(shownFolder, g_completeFolder, g_completeHome);
 
     std::vector<std::string> names;
     if (DIR* dir = opendir(folder.c_str())) {
@@ -315,8 +313,9 @@ std::string Heading(const std::string& text) { return UseColour() ? "\033[1;36m"
 
 void Note(const std::string& text) { Say((UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n"); }
 
-void SetCompletion(const std::string& folder, const std::string& pattern) {
+void SetCompletion(const std::string& folder, const std::string& home, const std::string& pattern) {
     g_completeFolder = folder;
+    g_completeHome = home;
     g_completePattern = pattern;
 }
 

@@ -21,8 +21,9 @@ void Restore();
 std::string Heading(const std::string& text);
 void Note(const std::string& text);
 
-// Tab completes names in folder that fit pattern ("*.BMP"), and folders.
-void SetCompletion(const std::string& folder, const std::string& pattern);
+// Tab completes names in folder (home for "~/") that fit pattern ("*.BMP"),
+// and folders.
+void SetCompletion(const std::string& folder, const std::string& home, const std::string& pattern);
 
 // One edited line, pre-filled with prefill; false when the user cancels
 // (Esc or Ctrl-D).
