@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -44,14 +45,21 @@ inline bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// A private working folder; the console goes nowhere. The tool's own fault
-// handlers stay out, so that the sanitizers and the fuzzer see every crash.
+inline char g_workDir[] = "/tmp/velmarsh-fuzz-XXXXXX";
+
+// A private working folder, gone again when the process exits normally (a
+// crash keeps it, with the files that show what happened); the console goes
+// nowhere. The tool's own fault handlers stay out, so that the sanitizers and
+// the fuzzer see every crash.
 inline void Setup() {
     static bool done = false;
     if (done) return;
     done = true;
-    char dir[] = "/tmp/velmarsh-fuzz-XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) Die("no working folder");
+    if (mkdtemp(g_workDir) == nullptr || chdir(g_workDir) != 0) Die("no working folder");
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(g_workDir, ignored);
+    });
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     const int null = open("/dev/null", O_WRONLY);
