@@ -22,6 +22,12 @@ class Terminal(ToolTest):
     def stop(self):
         for socket in self.sockets:
             subprocess.run(["tmux", "-L", socket, "kill-server"], stderr=subprocess.DEVNULL)
+            # tmux leaves the socket file of a killed server behind.
+            folder = os.path.join(os.environ.get("TMUX_TMPDIR", "/tmp"), f"tmux-{os.getuid()}")
+            try:
+                os.unlink(os.path.join(folder, socket))
+            except FileNotFoundError:
+                pass
         self.sockets.clear()
 
     def start(self, env="", job_control=False):
