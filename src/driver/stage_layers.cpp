@@ -22,8 +22,8 @@ constexpr LayerInfo kLayers[kLayerCount] = {
 };
 
 // The path is kept because the pass reports failures by it and the dialogs
-// reuse their buffer (as long as the slot's).
-void Stage(bool& staged, LayerSlot& slot, const char* path) {
+// reuse their buffer.
+void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileNameBufferSize]) {
     staged = true;
     std::memcpy(slot.Path, path, sizeof slot.Path);
     console::PrintLine("Done!");
@@ -34,7 +34,7 @@ void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     slot.ExportHandle = ChooseBitmapFile(dialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName);
     if (slot.ExportHandle == platform::kInvalidFile) return;
-    const char* path = dialog.FileBuffer;
+    const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
     if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Scale * header.Width, layer.Scale * header.Height,
@@ -51,7 +51,7 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     slot.ImportHandle = ChooseBitmapFile(dialog, BitmapUse::Import, layer.ImportTitle, "");
     if (slot.ImportHandle == platform::kInvalidFile) return;
-    const char* path = dialog.FileBuffer;
+    const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
     console::Print(std::string("Reading ") + path + " header...");
     if (CheckBmpHeader(bitmap.Prefix, slot.ImportHandle, layer.Scale * header.Width, layer.Scale * header.Height, path,
                        &slot.PixelStart)) {
