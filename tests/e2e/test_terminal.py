@@ -3,6 +3,7 @@ cancelling, and the terminal's mode afterwards."""
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -13,28 +14,26 @@ from harness import VELMARSH, ToolTest, write
 class Terminal(ToolTest):
     def setUp(self):
         super().setUp()
+        # The servers' sockets live here, not in tmux's shared folder, so that
+        # none outlives the test (tmux leaves a killed server's socket behind).
+        self._sockets = tempfile.TemporaryDirectory(prefix="velmarsh-tmux-")
         self.sockets = []
 
     def tearDown(self):
         self.stop()
+        self._sockets.cleanup()
         super().tearDown()
 
     def stop(self):
         for socket in self.sockets:
-            subprocess.run(["tmux", "-L", socket, "kill-server"], stderr=subprocess.DEVNULL)
-            # tmux leaves the socket file of a killed server behind.
-            folder = os.path.join(os.environ.get("TMUX_TMPDIR", "/tmp"), f"tmux-{os.getuid()}")
-            try:
-                os.unlink(os.path.join(folder, socket))
-            except FileNotFoundError:
-                pass
+            subprocess.run(["tmux", "-S", socket, "kill-server"], stderr=subprocess.DEVNULL)
         self.sockets.clear()
 
     def start(self, env="", job_control=False):
         # A server of its own for every start: a killed server's socket may linger.
         self.stop()
-        self.sockets.append(f"velmarsh-{os.getpid()}-{id(self)}-{time.monotonic_ns()}")
-        self.socket = ["tmux", "-L", self.sockets[-1]]
+        self.sockets.append(os.path.join(self._sockets.name, str(time.monotonic_ns())))
+        self.socket = ["tmux", "-S", self.sockets[-1]]
         # The shell keeps going after a Ctrl-C so that it can read the mode back.
         script = (f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; "
                   f"echo $? > rc.txt; stty -g > after.txt")
