@@ -9,6 +9,13 @@ import unittest
 
 from harness import VELMARSH, ToolTest, write
 
+# What the shell does once the run has ended: the exit code and the terminal's
+# mode, each written under a temporary name and then renamed, so that a file
+# the test finds is complete (the shell creates a redirected file before the
+# command has written to it). after.txt comes last: once it is there, so is rc.txt.
+FINISH = ("echo $? > rc.txt.tmp; stty -g > after.txt.tmp; "
+          "mv rc.txt.tmp rc.txt; mv after.txt.tmp after.txt")
+
 
 @unittest.skipIf(shutil.which("tmux") is None, "needs tmux")
 class Terminal(ToolTest):
@@ -35,8 +42,7 @@ class Terminal(ToolTest):
         self.sockets.append(os.path.join(self._sockets.name, str(time.monotonic_ns())))
         self.socket = ["tmux", "-S", self.sockets[-1]]
         # The shell keeps going after a Ctrl-C so that it can read the mode back.
-        script = (f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; "
-                  f"echo $? > rc.txt; stty -g > after.txt")
+        script = f"cd '{self.dir}'; trap : INT; stty -g > before.txt; {env} '{VELMARSH}'; {FINISH}"
         if job_control:
             # An interactive shell to stop and continue the run in; the run is
             # a job of its own, and the checks come after it as a command.
@@ -65,8 +71,10 @@ class Terminal(ToolTest):
         self.fail(f"{text!r} never appeared:\n{self.screen()}")
 
     def finished(self):
-        deadline = time.time() + 10
-        while not os.path.exists(self.path("after.txt")) and time.time() < deadline:
+        deadline = time.time() + 30
+        while not os.path.exists(self.path("after.txt")):
+            if time.time() > deadline:
+                self.fail(f"the run never finished:\n{self.screen()}")
             time.sleep(0.05)
         with open(self.path("rc.txt")) as f:
             rc = int(f.read())
@@ -111,7 +119,7 @@ class Terminal(ToolTest):
         self.wait_for(f"Writing {self.path('smallmap.bmp')}...Done!")
         self.keys("c", "c", "c")
         self.wait_for("(default Yes): Cancel", count=3)
-        self.keys("echo $? > rc.txt; stty -g > after.txt", "Enter")
+        self.keys(FINISH, "Enter")
         self.assertEqual(self.finished(), 0)
 
     def test_proposed_name_accepted_or_edited(self):

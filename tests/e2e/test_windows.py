@@ -9,7 +9,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 import zipfile
 
@@ -50,15 +49,19 @@ class Wine:
                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start_display(self):
-        for number in range(91, 140):
-            if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
-                self.xvfb = subprocess.Popen(["Xvfb", f":{number}", "-ac", "-nolisten", "tcp", "-screen", "0",
-                                              "1280x1024x24"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                for _ in range(100):
-                    if os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                        return f":{number}"
-                    time.sleep(0.05)
-        raise RuntimeError("no virtual display")
+        # Xvfb picks a free display and writes its number to the pipe once it
+        # accepts connections; a socket file can be there a moment earlier.
+        ready, tell = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(tell), "-ac", "-nolisten", "tcp", "-screen", "0",
+                                      "1280x1024x24"], pass_fds=(tell,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(tell)
+        with os.fdopen(ready) as pipe:
+            number = pipe.readline().strip()  # empty when Xvfb ends without a display
+        if not number:
+            self.xvfb.wait()
+            raise RuntimeError("no virtual display")
+        return f":{number}"
 
     def as_user(self):
         if self.user is None:
