@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -86,6 +88,14 @@ void ConsoleWrite(std::string_view bytes);
 // Like ConsoleWrite, for text holding the code page 437 frame bytes of the
 // banner; where the console expects UTF-8 they become box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437);
+
+// One line on standard error, ended as the system ends lines: what the tool
+// says beyond the report (notes, advice after an error line). Standard
+// output stays the report alone. A failed write is not an error of the run.
+void SayLine(std::string_view text);
+
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> CommandLine(int argc, char** argv);
 
 // Interrupts (Ctrl-C, a request to end) that arrive between these two calls
 // are held until the second; then the run ends as they would have ended it.

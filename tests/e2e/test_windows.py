@@ -38,8 +38,11 @@ class Wine:
     def __init__(self):
         self.user = pwd.getpwnam(WINE_USER) if os.geteuid() == 0 else None
         home = self.user.pw_dir if self.user else os.path.expanduser("~")
+        # VELMARSH_WINEPREFIX (a folder the Wine user may write) lets two
+        # checkouts run these tests at once, each with a Wine of its own.
+        prefix = os.environ.get("VELMARSH_WINEPREFIX", os.path.join(home, "velmarsh-wineprefix"))
         self.env = {"PATH": "/usr/bin:/bin", "HOME": home, "WINEDEBUG": "-all", "LC_ALL": "C",
-                    "WINEPREFIX": os.path.join(home, "velmarsh-wineprefix"), "WINEDLLOVERRIDES": "mscoree,mshtml="}
+                    "WINEPREFIX": prefix, "WINEDLLOVERRIDES": "mscoree,mshtml="}
         self.display = self.start_display()
         self.env["DISPLAY"] = self.display
         self.run(["wineboot", "--init"], timeout=300)

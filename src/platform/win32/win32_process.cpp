@@ -218,6 +218,14 @@ void ConsoleWriteFrame(std::string_view cp437) {
     ConsoleWrite(utf8 ? FrameAsUtf8(cp437) : std::string(cp437));
 }
 
+void SayLine(std::string_view text) {
+    std::string line(text);
+    line += "\r\n";
+    WriteAll(::GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
+}
+
+std::vector<std::string> CommandLine(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
+
 void RuntimeError(int code, const void* address) {
     void* frames[kMaxFrames];
     const int count = ::CaptureStackBackTrace(2, kMaxFrames, frames, nullptr);
