@@ -44,6 +44,18 @@ bool CloseFile(FileHandle file);
 // The operating system's code for the last failed call of this layer.
 std::uint32_t LastError();
 
+// The calls of SaveFileCopy, to say which one failed.
+enum class CopyStep { Create, Write, Flush, Rename };
+
+// Copies the open file source, whole, to path: written to tempPath (in the
+// same folder), flushed to disk, renamed over whatever stands at path, the
+// folder flushed; so path holds either what it held before or the whole copy.
+// Reads through the handle, leaving its position alone. A file that this run
+// (or another) holds open at path is not replaced: the code of a file in use.
+// On failure tempPath is gone again, LastError() gives the failed call's code
+// and *failed its step.
+bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed);
+
 // ---- Dialogs and message box --------------------------------------------
 
 inline constexpr std::uint32_t kOfnOverwritePrompt = 0x00002;

@@ -78,4 +78,29 @@ TEST_F(Win32Files, PositionedTransfersBeyond4GiB) {
     platform::CloseFile(file);
 }
 
+// The copy reads through the held handle and lands whole; a file held open at
+// its name is in use, and no temporary file stays behind.
+TEST_F(Win32Files, CopyThroughTheHeldHandle) {
+    const platform::FileHandle source = platform::OpenFile(path_.c_str(), Share::Read, Disposition::OpenExisting);
+    ASSERT_NE(source, platform::kInvalidFile);
+    const std::string copy = path_ + ".bak", temp = copy + ".tmp";
+    platform::CopyStep step = platform::CopyStep::Write;
+    ASSERT_TRUE(platform::SaveFileCopy(source, temp.c_str(), copy.c_str(), &step));
+    EXPECT_EQ(GetFileAttributesA(temp.c_str()), INVALID_FILE_ATTRIBUTES);
+    const platform::FileHandle held = platform::OpenFile(copy.c_str(), Share::Read, Disposition::OpenExisting);
+    ASSERT_NE(held, platform::kInvalidFile);
+    char buffer[8] = {};
+    std::uint32_t done = 0;
+    ASSERT_TRUE(platform::ReadFile(held, buffer, 7, &done));
+    EXPECT_EQ(std::string(buffer), "keep me");
+    EXPECT_FALSE(platform::SaveFileCopy(source, temp.c_str(), copy.c_str(), &step));
+    EXPECT_EQ(platform::LastError(), 32u);
+    EXPECT_EQ(step, platform::CopyStep::Rename);
+    EXPECT_EQ(GetFileAttributesA(temp.c_str()), INVALID_FILE_ATTRIBUTES);
+    platform::CloseFile(held);
+    EXPECT_TRUE(platform::SaveFileCopy(source, temp.c_str(), copy.c_str(), &step));  // over the older copy
+    platform::CloseFile(source);
+    DeleteFileA(copy.c_str());
+}
+
 }  // namespace

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -71,6 +73,70 @@ bool TransferAll(Direction direction, std::uint32_t count, std::uint32_t* done, 
     }
     *done = moved;
     return true;
+}
+
+// Whether a file at path is held open by this run or locked by another, so
+// that renaming over it would pull it from under its user.
+bool HeldAt(const char* path) {
+    struct stat st {};
+    if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (IsHeld(st)) return true;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool locked = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return locked;
+}
+
+constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 30;
+constexpr std::uint32_t kBufferCopyChunk = 4 << 20;
+
+// Reads and writes, for file pairs the kernel will not copy between.
+bool CopyByBuffer(FileHandle from, FileHandle to, std::uint64_t at, std::uint64_t size) {
+    const Memory<std::uint8_t> buffer = Allocate<std::uint8_t>(kBufferCopyChunk);
+    while (at < size) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - at, kBufferCopyChunk));
+        std::uint32_t got = 0, put = 0;
+        if (!ReadFileAt(from, at, buffer.get(), count, &got)) return false;
+        if (got == 0) break;
+        if (!WriteFileAt(to, at, buffer.get(), got, &put)) return false;
+        at += got;
+    }
+    return true;
+}
+
+// The kernel copies without the bytes passing through us, and a file system
+// that shares blocks between files makes the copy a clone.
+bool CopyContents(FileHandle from, FileHandle to, std::uint64_t size) {
+    loff_t in = 0, out = 0;
+    while (static_cast<std::uint64_t>(in) < size) {
+        const std::uint64_t count = std::min(size - static_cast<std::uint64_t>(in), kKernelCopyChunk);
+        const ssize_t n = copy_file_range(Fd(from), &in, Fd(to), &out, count, 0);
+        if (n > 0) continue;
+        if (n == 0) break;  // the source is shorter than it was
+        if (errno == EINTR) continue;
+        if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
+            return CopyByBuffer(from, to, static_cast<std::uint64_t>(in), size);
+        return Fail(errno);
+    }
+    return true;
+}
+
+// A rename lasts only once the folder that holds the name is on disk.
+bool FlushFolderOf(const char* path) {
+    std::string folder(path);
+    const std::size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail(errno);
+    // Some file systems cannot flush a folder (EINVAL): they have nothing to wait for.
+    const bool ok = fsync(fd) == 0 || errno == EINVAL;
+    const int code = errno;
+    close(fd);
+    return ok || Fail(code);
 }
 
 }  // namespace
@@ -145,5 +211,37 @@ bool CloseFile(FileHandle file) {
 }
 
 std::uint32_t LastError() { return g_lastError; }
+
+bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed) {
+    *failed = CopyStep::Create;
+    struct stat from {};
+    if (fstat(Fd(source), &from) != 0) return Fail(errno);
+    const FileHandle temp = OpenFile(tempPath, Share::None, Disposition::CreateAlways);
+    if (temp == kInvalidFile) return false;
+    // The copy is readable by those who may read the world, and no others.
+    bool ok = fchmod(Fd(temp), from.st_mode & 0777) == 0 || Fail(errno);
+    if (ok) {
+        *failed = CopyStep::Write;
+        ok = CopyContents(source, temp, static_cast<std::uint64_t>(from.st_size));
+    }
+    if (ok) {
+        *failed = CopyStep::Flush;
+        ok = fsync(Fd(temp)) == 0 || Fail(errno);
+    }
+    const std::uint32_t code = g_lastError;
+    const bool closed = CloseFile(temp);
+    if (!ok) g_lastError = code;
+    ok = ok && closed;
+    if (ok) {
+        *failed = CopyStep::Rename;
+        ok = HeldAt(path) ? Fail(EBUSY) : rename(tempPath, path) == 0 || Fail(errno);
+    }
+    if (!ok) {
+        unlink(tempPath);
+        return false;
+    }
+    *failed = CopyStep::Flush;
+    return FlushFolderOf(path);
+}
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 namespace platform {
 namespace {
 
@@ -35,6 +38,15 @@ bool AtPosition(FileHandle file, std::uint64_t position, Transfer transfer) {
     Position(Handle(file), static_cast<std::int64_t>(saved), FILE_BEGIN);
     g_lastError = error;
     return ok;
+}
+
+// The dialogs give paths in the ANSI code page; the calls that take them
+// here take them wide.
+std::wstring WidePath(const char* path) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
+    if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
+    return wide;
 }
 
 }  // namespace
@@ -105,5 +117,62 @@ bool GetFileSize(FileHandle file, std::uint64_t* size) {
 bool CloseFile(FileHandle file) { return ::CloseHandle(Handle(file)) || Fail(); }
 
 std::uint32_t LastError() { return g_lastError; }
+
+// The world is held against other openers, so the copy reads through the
+// run's own handle; the rename writes through to disk, folder entry included.
+bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed) {
+    const std::wstring temp = WidePath(tempPath), target = WidePath(path);
+    std::uint64_t size = 0;
+    *failed = CopyStep::Create;
+    if (!GetFileSize(source, &size)) return false;
+    const HANDLE copy =
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (copy == INVALID_HANDLE_VALUE) return Fail();
+
+    *failed = CopyStep::Write;
+    constexpr std::uint32_t kChunk = 4 << 20;
+    const Memory<std::uint8_t> buffer = Allocate<std::uint8_t>(kChunk);
+    bool ok = true;
+    for (std::uint64_t at = 0; ok && at < size;) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - at, kChunk));
+        std::uint32_t got = 0;
+        DWORD put = 0;
+        ok = ReadFileAt(source, at, buffer.get(), count, &got);
+        if (ok && got == 0) break;  // the source is shorter than it was
+        ok = ok && (::WriteFile(copy, buffer.get(), got, &put, nullptr) || Fail());
+        at += got;
+    }
+    if (ok) {
+        *failed = CopyStep::Flush;
+        ok = ::FlushFileBuffers(copy) || Fail();
+    }
+    const DWORD code = g_lastError;
+    const bool closed = ::CloseHandle(copy) || Fail();
+    if (!ok) g_lastError = code;
+    ok = ok && closed;
+
+    if (ok) {
+        *failed = CopyStep::Rename;
+        // Replacing a file that somebody holds open fails as "access denied";
+        // in use is what it is.
+        const HANDLE held =
+            ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+        if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+        if (held == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+            g_lastError = ERROR_SHARING_VIOLATION;
+            ok = false;
+        } else {
+            ok = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+                 Fail();
+        }
+    }
+    if (!ok) {
+        const DWORD error = g_lastError;
+        ::DeleteFileW(temp.c_str());
+        g_lastError = error;
+    }
+    return ok;
+}
 
 }  // namespace platform
