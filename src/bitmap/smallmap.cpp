@@ -110,7 +110,8 @@ void ImportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const c
 
 }  // namespace
 
-void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap) {
+void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog,
+                    BitmapState& bitmap) {
     const platform::FileHandle file = ChooseBitmapFile(dialog, BitmapUse::Import, "Import SmallMap BMP", "");
     if (file == platform::kInvalidFile) return;
     const char* path = dialog.FileBuffer;
@@ -127,13 +128,15 @@ void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, Bi
         RefuseBigWidth();
     } else {
         moved = true;
-        ImportRows(block, file, path, failure);
+        if (BackUpWorld(backup, block.World, block.WorldPath, failure)) ImportRows(block, file, path, failure);
     }
     platform::CloseFile(file);
-    if (moved)
+    if (moved) {
         FinishMoveLine(failure);
-    else
+        TellBackup(backup);
+    } else {
         console::PrintLine("Done!");
+    }
     platform::ReleaseInterrupts();
 }
 

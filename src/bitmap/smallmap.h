@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "bitmap/bmp.h"
+#include "bitmap/world_backup.h"
 #include "platform/platform.h"
 
 // The block as the copy sees it: Width x Height bytes at Offset in the
@@ -18,6 +19,7 @@ struct SmallMapBlock {
 };
 
 // Each asks for the bitmap in the dialog, then moves the block; every line
-// it prints is its own, and it never ends the run.
+// it prints is its own, and it never ends the run. An import backs the world
+// up before its rows move.
 void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
-void ImportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
+void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog, BitmapState& bitmap);

@@ -79,7 +79,8 @@ int RunTool(AppState& state) {
 
     const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, "Export SmallMap BMP");
     if (answer == platform::Answer::Yes) ExportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
-    if (answer == platform::Answer::No) ImportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
+    if (answer == platform::Answer::No)
+        ImportSmallMap(SmallMapOf(world), world.Backup, dialogs.BitmapFileDialog, state.Bitmap);
 
     StageLayers(dialogs, world.Header, state.Bitmap, state.Layers);
     RunLmPass(world, state.Layers);

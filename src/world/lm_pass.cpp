@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "bitmap/move_failure.h"
+#include "bitmap/world_backup.h"
 #include "world/bitmap_layout.h"
 #include "world/layers.h"
 #include "world/record_batches.h"
@@ -217,6 +218,8 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     AllocateRows(geometry, layers, rows);
     RecordBatch batch = AllocateBatch(geometry.Width);
     MoveFailure failure{};
+    // No layer moves, exports included, unless the world is backed up first.
+    if (kind.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
     for (std::uint32_t top = geometry.Height; top > 0 && !failure.Failed; top -= batch.RowCount) {
         StartBatch(batch, top);
         if (!ReadBatch(world, batch, failure)) break;
@@ -226,5 +229,6 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     }
     CloseStagedFiles(layers, failure);
     FinishMoveLine(failure);
+    TellBackup(world.Backup);
     platform::ReleaseInterrupts();
 }

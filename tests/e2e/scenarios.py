@@ -6,6 +6,8 @@ A scenario's steps are what a person does: press a message box's button, type
 a file name into a dialog and press OK, cancel a dialog. (Replacing a file
 needs a person at the Linux build; scripts never replace.) Paths and error
 codes come from the platform (ctx)."""
+import os
+
 from harness import CRLF, World, banner, header_block, lines, lm_pass_model, read, write
 
 ALL = ["landtype", "lmheight", "largemap"]
@@ -91,6 +93,7 @@ class ExportAll(Scenario):
         for layer, data in files.items():
             test.assertEqual(read(ctx.local(NAME[layer])), data, layer)
         test.assertEqual(read(ctx.local("WOODS.WLD")), ctx.before.data)
+        test.assertFalse(os.path.exists(ctx.local("WOODS.WLD.bak")))  # exports back nothing up
 
 
 class ImportBack(Scenario):
@@ -140,6 +143,9 @@ class EditedImport(ImportBack):
         expected, _ = lm_pass_model(bytes(ctx.before.data), imports=self.imports)
         test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
         test.assertNotEqual(expected, bytes(ctx.before.data))
+        # The world as it was, to undo the import with.
+        test.assertEqual(read(ctx.local("WOODS.WLD.bak")), ctx.before.data)
+        test.assertFalse(os.path.exists(ctx.local("WOODS.WLD.bak.tmp")))
 
 
 class SharingConflict(Scenario):

@@ -5,10 +5,11 @@ import re
 import signal
 import struct
 import subprocess
+import time
 import unittest
 
-from harness import (EXPORT_ALL, IMPORT_ALL, World, gen, lm_pass_model, read, read_until, start_tool, stride, write,
-                     ToolTest)
+from harness import (EXPORT_ALL, IMPORT_ALL, World, gen, header_block, lines, lm_pass_model, read, read_until, start_tool,
+                     stride, write, ToolTest)
 
 ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
 NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
@@ -68,28 +69,33 @@ class WriteFaults(ToolTest):
                 self.assertEqual(read(path), before)
 
     def test_import_under_file_size_limits(self):
+        # The backup is as large as the world and no import writes past the
+        # world's end, so under a limit it is the backup that fails, and then
+        # neither move writes. (A failed write of the world itself: the unit
+        # tests, and the full disk below.)
         path = self.world(width=12, height=9, layout="shuffled")
         self.run_tool(EXPORT_ALL)
         original = read(path)
-        world = World(original)
-        ends = sorted({world.smallmap + 12 * 9, max(world.entry(x, y) + 47 for x in range(12) for y in range(9))})
-        for limit in (200, 1000, 3000, 5000, ends[0] - 1, ends[0], ends[-1] - 1, ends[-1]):
+        bak = path + ".bak"
+        for limit in (0, 1000, len(original) - 1, len(original)):
             with self.subTest(limit=limit):
-                write(path, original)
+                if os.path.exists(bak):
+                    os.remove(bak)
                 r = self.run_tool(IMPORT_ALL, file_limit=limit)
                 self.assertEqual(r.rc, 0)
                 text = r.out.decode("latin-1")
-                small = re.search(r"Importing .*?\.\.\.(.*)\r\n", text).group(1)
-                lm = re.search(r"Reading and writing LM data\.\.\.(.*)\r\n", text).group(1)
-                # A write that would reach past the limit fails; nothing else does.
-                small_fails = world.smallmap + 12 * 9 > limit
-                lm_fails = max(world.entry(x, y) + 47 for x in range(12) for y in range(9)) > limit
-                self.assertEqual(small, f"Error 27 writing {path}!" if small_fails else "Done!")
-                self.assertEqual(lm, f"Error 27 writing {path}!" if lm_fails else "Done!")
-                after = read(path)
-                self.assertEqual(len(after), len(original))
-                # The export/import round trip changes nothing, half done or not.
-                self.assertEqual(after, original)
+                fits = limit >= len(original)
+                end = "Done!" if fits else f"Error 27 writing {bak}!"
+                # The SmallMap line ends with the error alone; the next step follows.
+                self.assertIn(f"Importing {self.path('smallmap.bmp')}...{end}\r\nReading ", text)
+                self.assertIn(f"\r\nReading and writing LM data...{end}\r\n", text)
+                self.assertIn(b"Saved a copy of the world" if fits else b"Nothing was moved", r.err)
+                self.assertEqual(os.path.exists(bak), fits)
+                self.assertFalse(os.path.exists(bak + ".tmp"))
+                # The export/import round trip changes nothing.
+                self.assertEqual(read(path), original)
+                if fits:
+                    self.assertEqual(read(bak), original)
 
     def test_disk_full_under_the_world(self):
         mount = os.path.join(self.dir, "small-disk")
@@ -106,21 +112,80 @@ class WriteFaults(ToolTest):
                 f.write(source.data[:table_end])
                 f.seek(source.smallmap)
                 f.write(source.data[source.smallmap:])
-            filler = os.open(os.path.join(mount, "filler"), os.O_WRONLY | os.O_CREAT)
-            try:
-                while True:
-                    os.write(filler, bytes(4096))
-            except OSError:
-                pass
-            os.close(filler)
+            before = read(path)
+            fill(mount)
+            self.bitmap("smallmap.bmp", width=64, height=64, pattern="noise")
             self.bitmap("lmheight.bmp", width=64, height=64, pattern="noise")
-            r = self.run_tool([path, "c", "c", "n", self.path("lmheight.bmp"), "c"])
+            pass_answers = ["c", "n", self.path("lmheight.bmp"), "c"]
+            # No room for the backup: nothing is imported.
+            r = self.run_tool([path, "c"] + pass_answers)
             self.assertEqual(r.rc, 0)
-            self.assertTrue(r.out.endswith(f"\r\nReading and writing LM data...Error 28 writing {path}!\r\n".encode()),
-                            r.out[-200:])
+            self.assertTrue(r.out.endswith(f"\r\nReading and writing LM data...Error 28 writing {path}.bak!\r\n"
+                                           .encode()), r.out[-200:])
+            self.assertEqual(read(path), before)
+            self.assertEqual(sorted(os.listdir(mount)), ["WOODS.WLD", "filler"])
+            # Room for the backup when the SmallMap import makes it, and none
+            # left when the pass writes records into the hole.
+            os.remove(os.path.join(mount, "filler"))
+            proc = start_tool(self.dir, [path, "n", self.path("smallmap.bmp")])
+            out = read_until(proc.stdout, b"Done!\r\n")
+            fill(mount)
+            proc.stdin.write("".join(a + "\n" for a in pass_answers).encode())
+            proc.stdin.close()
+            out += proc.stdout.read()
+            proc.stdout.close()
+            self.assertEqual(proc.wait(timeout=120), 0)
+            self.assertTrue(out.endswith(f"\r\nReading and writing LM data...Error 28 writing {path}!\r\n".encode()),
+                            out[-200:])
+            self.assertEqual(read(path + ".bak"), before)
             self.assertEqual(os.path.getsize(path), len(source.data))
         finally:
             subprocess.run(["umount", mount])
+
+
+def fill(folder):
+    """Takes the free space of folder's file system with a file "filler"."""
+    filler = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT | os.O_APPEND)
+    try:
+        while True:
+            os.write(filler, bytes(4096))
+    except OSError:
+        pass
+    os.close(filler)
+
+
+class Backups(ToolTest):
+    def test_no_import_without_a_backup(self):
+        path = self.world(width=12, height=9)
+        before = read(path)
+        bak = path + ".bak"
+        os.mkdir(bak)  # a file cannot replace a folder
+        sm, lt, lh = (self.path(n) for n in ("smallmap.bmp", "landtype.bmp", "lmheight.bmp"))
+        self.bitmap("smallmap.bmp", width=12, height=9, pattern="noise")
+        self.bitmap("lmheight.bmp", width=12, height=9, pattern="noise")
+        # Neither move happens; the pass moves no layer, its export included.
+        r = self.run_tool(["WOODS.WLD", "n", sm, "y", "", "n", lh, "c"])
+        self.assertOutput(r, header_block(path, World(before).fields) + lines(
+            f"Importing {sm}...Error 21 writing {bak}!", f"Writing BMP header to {lt}...Done!",
+            f"Reading {lh} header...Done!", "", f"Reading and writing LM data...Error 21 writing {bak}!"))
+        self.assertIn(f"could not replace {bak}".encode(), r.err)
+        self.assertEqual(read(path), before)
+        self.assertEqual(os.path.getsize(lt), 1078)
+        self.assertEqual(os.listdir(bak), [])
+        self.assertFalse(os.path.exists(bak + ".tmp"))
+        # A later move of the same run tries again: here the folder goes away
+        # after the SmallMap move was refused.
+        proc = start_tool(self.dir, ["WOODS.WLD", "n", sm])
+        out = read_until(proc.stdout, f"Error 21 writing {bak}!\r\n".encode())
+        os.rmdir(bak)
+        proc.stdin.write(f"c\nn\n{lh}\nc\n".encode())
+        proc.stdin.close()
+        out += proc.stdout.read()
+        proc.stdout.close()
+        self.assertEqual(proc.wait(timeout=120), 0)
+        self.assertTrue(out.endswith(b"Reading and writing LM data...Done!\r\n"), out[-200:])
+        self.assertEqual(read(bak), before)
+        self.assertEqual(read(path), lm_pass_model(before, imports={"lmheight": read(lh)})[0])
 
 
 class HugeWorlds(ToolTest):
@@ -206,6 +271,7 @@ class HugeWorlds(ToolTest):
         self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"))
         self.assertEqual(os.path.getsize(path), size)
         self.assertTrue(read(path) == world_before)
+        self.assertTrue(read(path + ".bak") == world_before)
 
 
 class Interrupts(ToolTest):
@@ -239,6 +305,30 @@ class Interrupts(ToolTest):
                 self.assertEqual(rc, -sig, out[-200:])
                 self.assertTrue(out.endswith(b"...Done!\r\n"), out[-200:])
                 self.assertEqual(read(path), expected)
+
+    def test_kill_9_mid_import_leaves_a_whole_backup(self):
+        path = self.world(width=2047, height=2047, seed=8, layout="shuffled")
+        for name, width in (("lmheight.bmp", 2047), ("largemap.bmp", 5 * 2047)):
+            self.bitmap(name, width=width, height=width, pattern="noise")
+        before = read(path)
+        unwritten = os.stat(path).st_mtime_ns
+        proc = start_tool(self.dir, ["WOODS.WLD", "c", "c", "n", "lmheight.bmp", "n", "largemap.bmp"])
+        out = read_until(proc.stdout, b"Reading and writing LM data...")
+        # Killed once the pass has begun to write the world.
+        deadline = time.time() + 120
+        while os.stat(path).st_mtime_ns == unwritten and proc.poll() is None and time.time() < deadline:
+            time.sleep(0.001)
+        proc.kill()
+        self.assertEqual(proc.wait(timeout=60), -signal.SIGKILL)
+        out += proc.stdout.read()
+        proc.stdin.close()
+        proc.stdout.close()
+        self.assertTrue(out.endswith(b"Reading and writing LM data..."), out[-200:])
+        self.assertFalse(read(path) == before)  # torn
+        self.assertFalse(os.path.exists(path + ".bak.tmp"))
+        self.assertTrue(read(path + ".bak") == before)
+        os.replace(path + ".bak", path)  # what the tool tells a user to do
+        self.assertTrue(read(path) == before)
 
     def interrupted(self, answers, progress, sig):
         """Runs the tool, sends sig once progress is on standard output, and

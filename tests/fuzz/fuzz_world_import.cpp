@@ -54,10 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MakeBitmap(layer, shape.Width, shape.Height, flags, pool + from, to - from);
         answers += std::string("n\n") + kNames[layer] + "\n";
     }
+    std::remove("WOODS.WLD.bak");
     fuzz::RunWithAnswers(answers);
 
     const Bytes after = fuzz::Load("WOODS.WLD");
     if (after.size() != world.size()) fuzz::Die("the world changed its length");
+    // Whatever an import changed, the backup holds the world as it was.
+    if (fuzz::Exists("WOODS.WLD.bak") ? fuzz::Load("WOODS.WLD.bak") != world : after != world)
+        fuzz::Die("no backup of the world as it was");
     for (std::size_t i = 0; i < world.size(); ++i)
         if (after[i] != world[i] && !(shape.Accepted && shape.Writable[i]))
             fuzz::Die("a byte outside the records and the SmallMap block changed");

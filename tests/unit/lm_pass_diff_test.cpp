@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bitmap/bmp.h"
+#include "bitmap/smallmap.h"
 #include "platform/le_bytes.h"
 #include "reference/reference_lm_pass.h"
 #include "world/layers.h"
@@ -107,7 +108,7 @@ protected:
         std::signal(SIGXFSZ, SIG_IGN);
     }
     void TearDown() override {
-        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console"})
+        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console", "answers"})
             std::remove((dir_ + "/" + name).c_str());
         rmdir(dir_.c_str());
     }
@@ -122,6 +123,7 @@ protected:
         WorldFile world{};
         LayerSlot layers[kLayerCount] = {};
         std::snprintf(world.Path, sizeof world.Path, "%s/world", dir_.c_str());
+        world.Backup.Made = true;  // the pass alone is compared here
         world.Handle = platform::OpenFile(world.Path, platform::Share::Read, platform::Disposition::OpenExisting);
         std::uint32_t got = 0;
         platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got);
@@ -150,6 +152,19 @@ protected:
             }
         }
 
+        Outcome out;
+        out.Console = Captured(fileLimit, [&] { pass(world, layers); });
+        platform::CloseFile(world.Handle);
+        platform::ReleaseMemory(world.OffsetRow);
+        out.World = Load(world.Path);
+        for (int i = 0; i < kLayerCount; ++i)
+            if (stages[i] == Stage::Export) out.Exports[i] = Load(layers[i].Path);
+        return out;
+    }
+
+    // What a step prints on the console, run under a file-size limit.
+    template <typename Step>
+    std::string Captured(rlim_t fileLimit, Step step) {
         const std::string consolePath = dir_ + "/console";
         fflush(stdout);
         const int saved = dup(STDOUT_FILENO);
@@ -161,32 +176,30 @@ protected:
         struct rlimit limit = old;
         limit.rlim_cur = fileLimit;
         setrlimit(RLIMIT_FSIZE, &limit);
-        pass(world, layers);
+        step();
         setrlimit(RLIMIT_FSIZE, &old);
         dup2(saved, STDOUT_FILENO);
         close(saved);
-
-        platform::CloseFile(world.Handle);
-        platform::ReleaseMemory(world.OffsetRow);
-        Outcome out;
-        out.World = Load(world.Path);
-        for (int i = 0; i < kLayerCount; ++i)
-            if (stages[i] == Stage::Export) out.Exports[i] = Load(layers[i].Path);
         const Bytes console = Load(consolePath);
-        out.Console.assign(console.begin(), console.end());
-        return out;
+        return std::string(console.begin(), console.end());
     }
 
-    void Compare(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
-                 const std::string& what) {
-        Bytes imports[kLayerCount];
-        std::uint32_t starts[kLayerCount] = {};
+    // Import files for the layers that stages import.
+    static void MakeImports(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
+                            Bytes (&imports)[kLayerCount], std::uint32_t (&starts)[kLayerCount]) {
         const std::uint32_t width = le::Get32(world.data() + 4), height = le::Get32(world.data() + 8);
         for (int i = 0; i < kLayerCount; ++i) {
             const std::uint64_t scale = i == kLargeMap ? 5 : 1;
             if (stages[i] == Stage::Import)
                 imports[i] = MakeImport(RowStride(scale * width) * scale * height, &starts[i], rng);
         }
+    }
+
+    void Compare(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
+                 const std::string& what) {
+        Bytes imports[kLayerCount];
+        std::uint32_t starts[kLayerCount] = {};
+        MakeImports(world, stages, rng, imports, starts);
         const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, starts);
         const Outcome actual = Run(RunLmPass, world, stages, imports, starts);
         ASSERT_EQ(actual.Console, expected.Console) << what;
@@ -245,27 +258,71 @@ TEST_F(LmPassDiff, LargerWorlds) {
 }
 
 // A file-size limit stops the pass: both name the same file in the same line.
+// With the world backed up, an import's failed write of a record is reached.
 TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
     std::mt19937_64 rng(3);
     const Bytes world = MakeWorld(40, 30, Layout::Shuffled, rng);
     const Stage all[kLayerCount] = {Stage::Export, Stage::Export, Stage::Export};
     const Stage typeOnly[kLayerCount] = {Stage::Export, Stage::Export, Stage::None};
-    const Bytes none[kLayerCount];
-    const std::uint32_t starts[kLayerCount] = {};
+    const Stage imports[kLayerCount] = {Stage::Import, Stage::Import, Stage::Import};
+    const Stage mixed[kLayerCount] = {Stage::Import, Stage::Export, Stage::None};
     // Limits below the size of the files each staging writes (LargeMap: 31078,
-    // LandType and LandHeight: 2278 bytes).
+    // LandType and LandHeight: 2278 bytes), or inside the world's records
+    // (4944 to 61344).
     const struct {
         const Stage (*Stages)[kLayerCount];
         rlim_t Limit;
-    } cases[] = {{&all, 1100},      {&all, 2000},      {&all, 5000},     {&all, 31000},
-                 {&typeOnly, 1079}, {&typeOnly, 1500}, {&typeOnly, 2277}};
+        const char* Failing;
+    } cases[] = {{&all, 1100, "out"},      {&all, 2000, "out"},       {&all, 5000, "out"},
+                 {&all, 31000, "out2"},    {&typeOnly, 1079, "out"},  {&typeOnly, 1500, "out"},
+                 {&typeOnly, 2277, "out"}, {&imports, 5000, "world"}, {&imports, 40000, "world"},
+                 {&mixed, 30000, "world"}};
     for (const auto& c : cases) {
-        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, none, starts, c.Limit);
-        const Outcome actual = Run(RunLmPass, world, *c.Stages, none, starts, c.Limit);
-        EXPECT_NE(expected.Console.find("Error 27 writing"), std::string::npos) << expected.Console;
+        Bytes files[kLayerCount];
+        std::uint32_t starts[kLayerCount] = {};
+        MakeImports(world, *c.Stages, rng, files, starts);
+        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, files, starts, c.Limit);
+        const Outcome actual = Run(RunLmPass, world, *c.Stages, files, starts, c.Limit);
+        EXPECT_NE(expected.Console.find("Error 27 writing " + dir_ + "/" + c.Failing), std::string::npos)
+            << expected.Console;
         EXPECT_EQ(actual.Console, expected.Console) << c.Limit;
-        EXPECT_TRUE(actual.World == world);
+        EXPECT_EQ(actual.World.size(), world.size());
+        if (c.Failing[0] == 'o') {
+            EXPECT_TRUE(actual.World == world);  // exports alone never write it
+        }
     }
+}
+
+// The SmallMap rows, with the world backed up: a failed write ends the line
+// with the world's path.
+TEST_F(LmPassDiff, SmallMapWriteFailureAfterTheBackup) {
+    std::mt19937_64 rng(5);
+    const Bytes worldBytes = MakeWorld(40, 30, Layout::InOrder, rng);
+    const std::string worldPath = dir_ + "/world", bitmapPath = dir_ + "/in0", answers = dir_ + "/answers";
+    Save(worldPath, worldBytes);
+    BmpHeader header{};
+    PrepareBmpHeader(header);
+    SetBmpSize(header, 40, 30);
+    Bytes bitmap(header.Bytes, header.Bytes + kBmpHeaderSize);
+    bitmap.resize(kBmpHeaderSize + 40 * 30, 7);
+    Save(bitmapPath, bitmap);
+    const std::string answer = bitmapPath + "\n";
+    Save(answers, Bytes(answer.begin(), answer.end()));
+    ASSERT_NE(std::freopen(answers.c_str(), "r", stdin), nullptr);  // the Open dialog's answer
+
+    WorldBackup backup{};
+    backup.Made = true;
+    const platform::FileHandle world =
+        platform::OpenFile(worldPath.c_str(), platform::Share::Read, platform::Disposition::OpenExisting);
+    const std::uint32_t blockAt = le::Get32(worldBytes.data() + 28);
+    const SmallMapBlock block{world, worldPath.c_str(), 40, 30, blockAt};
+    char name[platform::kFileNameBufferSize] = {};
+    platform::FileDialog dialog{nullptr, "Bitmap files (*.bmp)", "*.BMP", "BMP", 0, name, sizeof name};
+    BitmapState state{};
+    const std::string console = Captured(blockAt + 400, [&] { ImportSmallMap(block, backup, dialog, state); });
+    platform::CloseFile(world);
+    EXPECT_EQ(console, "Importing " + bitmapPath + "...Error 27 writing " + worldPath + "!\r\n");
+    EXPECT_EQ(Load(worldPath).size(), worldBytes.size());
 }
 
 }  // namespace
