@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Times the tool's full export and full import of all four layers against the
 copy limit: reading the world and writing as many bytes with large buffers.
+An import first backs the world up, so its limit includes one copy of the
+world, flushed to disk and renamed into place as the backup is.
 
   python3 tools/bench.py [BUILD_DIR] [--runs N] [--sizes 1024,2047]
 
@@ -63,12 +65,34 @@ def copy_export(folder, sizes):
     return time.perf_counter() - start
 
 
+def copy_world(path, copy):
+    """A copy of the world as the backup is made: written beside it under a
+    temporary name, flushed, renamed, the folder flushed."""
+    temp = copy + ".tmp"
+    source = os.open(path, os.O_RDONLY)
+    target = os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    while True:
+        data = os.read(source, CHUNK)
+        if not data:
+            break
+        os.write(target, data)
+    os.fsync(target)
+    os.close(target)
+    os.close(source)
+    os.rename(temp, copy)
+    folder = os.open(os.path.dirname(copy), os.O_RDONLY | os.O_DIRECTORY)
+    os.fsync(folder)
+    os.close(folder)
+
+
 def copy_import(folder):
-    """Read the bitmaps and the world, write the world's bytes back in place."""
+    """Read the bitmaps, copy the world, then read the world and write its
+    bytes back in place."""
     path = os.path.join(folder, "WOODS.WLD")
     start = time.perf_counter()
     for name in BITMAPS:
         read_all(os.path.join(folder, name))
+    copy_world(path, path + ".copy")
     fd = os.open(path, os.O_RDWR)
     offset = 0
     while True:
@@ -116,7 +140,7 @@ def main():
             tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, IMPORT_ANSWERS))
             copy_runs = median_of(args.runs, lambda: copy_import(folder))
             report(f"{size}x{size} {layout}", "import", tool_runs, copy_runs, megabytes)
-            remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS])
+            remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS] + ["WOODS.WLD.copy", "WOODS.WLD.bak"])
 
 
 def report(world, move, tool_runs, copy_runs, megabytes):
