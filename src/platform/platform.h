@@ -44,6 +44,10 @@ bool CloseFile(FileHandle file);
 // The operating system's code for the last failed call of this layer.
 std::uint32_t LastError();
 
+// One line in words for such a code: "Error N means " what it means, and
+// what to do next.
+std::string DescribeError(std::uint32_t code);
+
 // ---- Dialogs and message box --------------------------------------------
 
 inline constexpr std::uint32_t kOfnOverwritePrompt = 0x00002;

@@ -230,6 +230,7 @@ class Layers(ToolTest):
         self.assertOutput(r, header_block(path, World(before).fields) +
                           lines(*self.staged_lines(exports=ORDER), "",
                                 f"Reading and writing LM data...Error 27 writing {lm}!"))
+        self.assertIn(b"Error 27 means the file would grow past the largest size allowed here", r.err)
         self.assertEqual(read(path), before)
         self.assertEqual(os.path.getsize(self.path("landtype.bmp")) <= 1078 + 44 * 40, True)
 

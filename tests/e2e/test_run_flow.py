@@ -48,6 +48,7 @@ class OpeningTheWorld(ToolTest):
         os.chmod(path, 0o444)
         r = self.run_tool(["WOODS.WLD"])
         self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 13 opening {path}!"))
+        self.assertIn(b"Error 13 means access denied: the file is read-only", r.err)
 
     def test_world_held_by_a_second_run(self):
         path = self.world()
@@ -56,6 +57,7 @@ class OpeningTheWorld(ToolTest):
             self.assertIn(b"SmallMapOffset", read_until(first.stdout, b"SmallMapOffset", timeout=30))
             r = self.run_tool(["WOODS.WLD"])
             self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 16 opening {path}!"))
+            self.assertIn(b"Error 16 means the file is in use", r.err)
         finally:
             first.stdin.close()
             first.wait(timeout=30)
@@ -116,6 +118,7 @@ class WorldChecks(ToolTest):
                     line = line.format(p=world.entry(x, y))
                 r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
                 self.assertOutput(r, header_block(path, world.fields) + lines(line))
+                self.assertEqual(r.err.count(b"Nothing was changed;"), 1)  # the advice after the line
                 self.assertEqual(read(path), before)
 
     def test_overlapping_records_and_block_are_accepted(self):

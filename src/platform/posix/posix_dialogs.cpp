@@ -27,9 +27,14 @@ std::string g_dialogFolder;
 // the byte-order mark that some editors put in front of a saved file.
 bool g_scriptStarted = false;
 
+// Whether a script's prompt waits on standard error for the rest of its line
+// (a script's answer is not echoed).
+bool g_promptOpen = false;
+
 void Prompt(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
+    if (!text.empty()) g_promptOpen = text.back() != '\n';
 }
 
 // One answer line of a script or pipe, without its line end (LF or CR LF,
@@ -132,6 +137,10 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
 }
 
 }  // namespace
+
+// Beside the prompts, since both write standard error: a line said while a
+// prompt is open starts on a line of its own.
+void SayLine(std::string_view text) { Prompt((g_promptOpen ? "\n" : "") + std::string(text) + "\n"); }
 
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -145,5 +147,15 @@ bool CloseFile(FileHandle file) {
 }
 
 std::uint32_t LastError() { return g_lastError; }
+
+// The table holds Linux's numbers.
+static_assert(EBUSY == 16 && EACCES == 13 && ENOSPC == 28 && ENAMETOOLONG == 36 && EFBIG == 27 && EROFS == 30);
+
+std::string DescribeError(std::uint32_t code) {
+    const std::string head = "Error " + std::to_string(code) + " means ";
+    if (const char* words = words::WordsFor(code, words::System::Posix)) return head + words;
+    return head + "\"" + std::strerror(static_cast<int>(code)) +
+           "\" here. Check the file and its folder, then run again.";
+}
 
 }  // namespace platform

@@ -205,12 +205,6 @@ void ConsoleWriteFrame(std::string_view cp437) {
     ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437));
 }
 
-void SayLine(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    WriteAll(STDERR_FILENO, line.data(), line.size());
-}
-
 std::vector<std::string> CommandLine(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
 
 void RuntimeError(int code, const void* address) { ReportWithTrace(code, address, 1); }
