@@ -70,8 +70,9 @@ struct FileDialog {
 bool GetOpenFileName(FileDialog& dialog);
 bool GetSaveFileName(FileDialog& dialog);
 
-// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them.
-enum class Answer { Cancel = 2, Yes = 6, No = 7 };
+// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them, and
+// what a script's line that is none of the box's words gives: no button.
+enum class Answer { NotAnAnswer = -1, Cancel = 2, Yes = 6, No = 7 };
 
 // A Yes/No/Cancel question; a box closed without an answer is Cancel.
 Answer MessageBoxYesNoCancel(const char* text, const char* caption);

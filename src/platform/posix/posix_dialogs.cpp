@@ -151,8 +151,8 @@ Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
     std::string line;
     if (!ReadAnswer(&line)) return Answer::Cancel;  // as when the box is closed
     if (const std::optional<Answer> answer = JudgeMessageBoxAnswer(line)) return *answer;
-    Prompt("\nNot an answer: \"" + line + "\"; skipped (answer y, n or c)\n");
-    return Answer::Cancel;
+    Prompt("\nNot an answer: \"" + line + "\" (answer y, n or c)\n");
+    return Answer::NotAnAnswer;
 }
 
 }  // namespace platform
