@@ -77,6 +77,23 @@ enum class Answer { NotAnAnswer = -1, Cancel = 2, Yes = 6, No = 7 };
 // A Yes/No/Cancel question; a box closed without an answer is Cancel.
 Answer MessageBoxYesNoCancel(const char* text, const char* caption);
 
+// Answers given ahead (from the command line), one for each question in
+// turn: the next dialog or box takes the next answer and is not shown. A box
+// takes Button. A dialog takes Path as if it were typed, with its rules, but
+// a relative Path is taken from the current folder; an empty Path takes the
+// proposed name. Only the first answer (the world) moves the folder the
+// dialogs start in, so the proposed names land beside the world. A Save
+// dialog takes an existing file only if replace is set. A path that cannot
+// be used gets its note on standard error and cancels its dialog.
+struct GivenAnswer {
+    Answer Button;
+    std::string Path;
+};
+void GiveAnswers(std::vector<GivenAnswer> answers, bool replace);
+
+// True when every given answer was asked for and taken by its question.
+bool GivenAnswersTaken();
+
 // ---- Process, console, fatal errors --------------------------------------
 
 // Locale, signal dispositions and fault reporting; call first in main.
@@ -93,6 +110,10 @@ void ConsoleWrite(std::string_view bytes);
 // Like ConsoleWrite, for text holding the code page 437 frame bytes of the
 // banner; where the console expects UTF-8 they become box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437);
+
+// Text that is not the report (help, version): its lines, ended by '\n'
+// here, end as the system ends lines. Written and checked as ConsoleWrite.
+void ConsoleWriteText(std::string_view text);
 
 // One line on standard error, ended as the system ends lines: what the tool
 // says beyond the report (notes, advice after an error line). Standard

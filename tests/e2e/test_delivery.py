@@ -28,6 +28,13 @@ class Delivery(ToolTest):
         r = subprocess.run(["groff", "-man", "-ww", "-z", manual], stderr=subprocess.PIPE)
         self.assertEqual((r.returncode, r.stderr), (0, b""))
 
+    def test_help_shows_the_manual_synopsis(self):
+        manual = subprocess.run(["groff", "-man", "-Tascii", "-P-c", "-P-b", "-P-u", os.path.join(BUILD_DIR, "velmarsh.1")],
+                                stdout=subprocess.PIPE, check=True, text=True).stdout
+        synopsis = manual.split("\nSYNOPSIS\n")[1].split("\n\n")[0]
+        usage = run_tool([], self.dir, args=["--help"]).out.decode().split("\n\n")[0].replace("Usage:", "")
+        self.assertEqual([l.strip() for l in synopsis.splitlines()], [l.strip() for l in usage.splitlines()])
+
     @unittest.skipIf(shutil.which("dpkg-deb") is None, "needs dpkg-deb")
     def test_debian_package(self):
         out = self.path("package")

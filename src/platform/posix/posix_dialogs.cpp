@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/given_answers.h"
 #include "platform/platform.h"
 #include "platform/posix/dialog_rules.h"
 #include "platform/posix/terminal.h"
@@ -59,11 +60,13 @@ PathKind ProbePath(const std::string& path) {
     return PathKind::Other;
 }
 
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+}
+
 const std::string& DialogFolder() {
-    if (g_dialogFolder.empty()) {
-        char buffer[PATH_MAX];
-        g_dialogFolder = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
-    }
+    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
     return g_dialogFolder;
 }
 
@@ -83,6 +86,22 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
     const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
     if (outcome.Step == DialogStep::Refuse) Prompt("\n" + outcome.Note + "\n");
     if (outcome.Step != DialogStep::Accept) return false;
+    *path = outcome.Path;
+    return true;
+}
+
+// A question answered ahead: nothing is asked, and a name that cannot be used
+// cancels, as from a script, with its note.
+bool TakeGivenPath(const GivenAnswer& given, DialogQuery query, std::string* path) {
+    if (!given.Path.empty()) query.Folder = CurrentFolder();  // where the command was typed
+    query.CanConfirm = false;
+    if (given::MayReplace()) query.OverwritePrompt = false;
+    const DialogOutcome outcome = JudgeDialogAnswer(given.Path, query, ProbePath);
+    if (outcome.Step != DialogStep::Accept) {
+        if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
+        given::Refused();
+        return false;
+    }
     *path = outcome.Path;
     return true;
 }
@@ -113,6 +132,7 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
 }
 
 bool RunFileDialog(FileDialog& dialog, bool save) {
+    const given::Turn turn = given::Next();
     const bool interactive = terminal::IsInteractive();
     DialogQuery query{};
     query.Save = save;
@@ -129,10 +149,15 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     const std::string heading =
         std::string(dialog.Title) + " (" + dialog.FilterText + ": " + dialog.FilterPattern + ")";
     std::string path;
-    const bool chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
+    bool chosen = false;
+    if (turn.Answer != nullptr)
+        chosen = TakeGivenPath(*turn.Answer, query, &path);
+    else
+        chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
     if (!chosen) return false;
     std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
-    FollowChosenPath(path);
+    if (turn.Answer == nullptr || turn.First) FollowChosenPath(path);
+    if (turn.Answer != nullptr && interactive) terminal::RememberPath(path);
     return true;
 }
 
@@ -146,6 +171,7 @@ bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); 
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
+    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
     if (terminal::IsInteractive()) return terminal::AskYesNoCancel(caption, text);
     Prompt(std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
     std::string line;

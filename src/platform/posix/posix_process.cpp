@@ -201,6 +201,8 @@ void ConsoleWrite(std::string_view bytes) {
     RuntimeError(101, __builtin_return_address(0));
 }
 
+void ConsoleWriteText(std::string_view text) { ConsoleWrite(text); }
+
 void ConsoleWriteFrame(std::string_view cp437) {
     ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437));
 }
