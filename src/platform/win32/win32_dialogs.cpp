@@ -7,6 +7,7 @@
 
 #include <commdlg.h>  // needs windows.h first
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -63,7 +64,8 @@ std::string Refusal(const FileDialog& dialog, bool save, const std::string& path
 
 // A question answered ahead: nothing is shown. The name is taken as the
 // system's dialog takes a typed one, but from the current folder: made a
-// full path, with the default extension when its last part has none.
+// full path, with the default extension when its last part has none (in
+// lower case, like the proposed names and as the Linux build adds it).
 bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
     std::string typed = given.Path;
     if (typed.empty()) {
@@ -75,7 +77,9 @@ bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given
     const DWORD length = ::GetFullPathNameA(typed.c_str(), sizeof full, full, nullptr);
     std::string chosen = length > 0 && length < sizeof full ? std::string(full, length) : typed;
     if (dialog.DefaultExt != nullptr && !LastPartHasDot(chosen)) {
-        const std::string withExtension = chosen + "." + dialog.DefaultExt;
+        std::string withExtension = chosen + ".";
+        for (const char* c = dialog.DefaultExt; *c != '\0'; ++c)
+            withExtension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
         if (save ? !IsFolder(chosen) : (!IsFile(chosen) && IsFile(withExtension))) chosen = withExtension;
     }
     const std::string refusal = Refusal(dialog, save, chosen);
