@@ -28,9 +28,9 @@ the world keeps what you import until make demo-reset.
 HOW
     exec ../velmarsh
 fi
-# From a script an existing bitmap is never replaced: those layers are
-# skipped, and your painted bitmaps stay as they are.
-printf 'WOODS.WLD\ny\n\ny\n\ny\n\ny\n\n' | ../velmarsh 2>/dev/null
+# Without --replace an existing bitmap is not replaced: those layers are
+# skipped (the exit code says so), and your painted bitmaps stay as they are.
+../velmarsh export WOODS.WLD 2>/dev/null || true
 echo
 echo "Bitmaps in $(pwd) (those that were there already are kept; delete one to export it again):"
 ls -l ./*.bmp

@@ -74,9 +74,7 @@ bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t 
     return ok;
 }
 
-void PrintBmpHeaderError(const char* action) {
-    console::PrintLine("Error " + console::Dec(platform::LastError()) + " " + action + " BMP header!");
-}
+void PrintBmpHeaderError(const char* action) { console::PrintErrorLine(platform::LastError(), action, "BMP header"); }
 
 BmpVerdict JudgeBmpPrefix(const std::uint8_t* prefix, std::uint32_t got, std::uint64_t fileSize,
                           std::uint32_t expectedWidth, std::uint32_t expectedHeight, std::string_view path) {
@@ -106,7 +104,7 @@ bool CheckBmpHeader(std::uint8_t (&prefix)[kBmpPrefixSize], platform::FileHandle
     }
     const BmpVerdict verdict = JudgeBmpPrefix(prefix, got, fileSize, expectedWidth, expectedHeight, path);
     if (!verdict.Accepted) {
-        console::PrintLine(verdict.Line);
+        console::PrintRefusal(verdict.Line);
         return false;
     }
     if (!platform::SeekFile(file, verdict.PixelStart)) {

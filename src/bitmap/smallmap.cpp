@@ -13,7 +13,7 @@ namespace {
 // are refused, as they always have been.
 constexpr std::uint32_t kWidthLimit = 2048;
 
-void RefuseBigWidth() { console::PrintLine("We're going to need a bigger boat."); }
+void RefuseBigWidth() { console::PrintRefusal("We're going to need a bigger boat."); }
 
 // Rows move a chunk at a time; the block's rows lie one after the other, so a
 // chunk of them is one read or write on each side.

@@ -10,6 +10,17 @@ inline constexpr char kLayerQuestion[] =
     "Do you wish to export this data to a BMP file?\n"
     "Choose 'No' to import data instead, or 'Cancel' to skip.";
 
+// The layers in the order of their questions, SmallMap first.
+inline constexpr int kQuestionCount = 4;
+inline constexpr const char* kQuestionLayers[kQuestionCount] = {"SmallMap", "LandType", "LandHeight", "LargeMap"};
+
+// The question about layer `question` (0 for SmallMap) under caption. A
+// script's line that is none of the box's words may have been meant for an
+// earlier or later question, so the file name it is followed by would reach
+// the wrong layer: it cancels this layer and every later one, whose
+// questions then read no lines, and standard error names them.
+platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char* caption);
+
 // Asks about LandType, LandHeight and LargeMap, always all three, and stages
 // the chosen export or import of each: its file open, its header written or
 // checked.

@@ -77,7 +77,7 @@ int RunTool(AppState& state) {
     FillBitmapDialog(dialogs);
     PrepareBmpHeader(state.Bitmap.Header);
 
-    const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, "Export SmallMap BMP");
+    const platform::Answer answer = AskLayerQuestion(dialogs, 0, "Export SmallMap BMP");
     if (answer == platform::Answer::Yes) ExportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
     if (answer == platform::Answer::No)
         ImportSmallMap(SmallMapOf(world), world.Backup, dialogs.BitmapFileDialog, state.Bitmap);

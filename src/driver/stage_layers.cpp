@@ -63,9 +63,22 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
 
 }  // namespace
 
+platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char* caption) {
+    if (dialogs.LayerQuestionsStopped) return platform::Answer::Cancel;
+    const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, caption);
+    if (answer != platform::Answer::NotAnAnswer) return answer;
+    dialogs.LayerQuestionsStopped = true;
+    std::string skipped = kQuestionLayers[question];
+    for (int i = question + 1; i < kQuestionCount; ++i)
+        skipped += std::string(i + 1 < kQuestionCount ? ", " : " and ") + kQuestionLayers[i];
+    platform::SayLine("Skipped " + skipped + ": after a line that is not y, n or c, no more lines are read for the " +
+                      "layer questions, so that no file name can reach the wrong layer");
+    return platform::Answer::Cancel;
+}
+
 void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
-        const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, kLayers[i].ExportTitle);
+        const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, kLayers[i].ExportTitle);
         if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], kLayers[i]);
         if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], kLayers[i]);
     }

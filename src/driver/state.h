@@ -8,12 +8,14 @@
 #include "world/layers.h"
 #include "world/world.h"
 
-// The driver's part: the two dialog descriptions and the one path buffer
-// that every dialog and every open shares.
+// The driver's part: the two dialog descriptions, the one path buffer that
+// every dialog and every open shares, and whether the layer questions still
+// take answers.
 struct DialogState {
     platform::FileDialog WorldFileDialog;
     platform::FileDialog BitmapFileDialog;
     char FileNameBuffer[platform::kFileNameBufferSize];
+    bool LayerQuestionsStopped;  // a script answered one with a stray line
 };
 
 struct AppState {

@@ -56,6 +56,10 @@ enum class CopyStep { Create, Write, Flush, Rename };
 // and *failed its step.
 bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed);
 
+// One line in words for such a code: "Error N means " what it means, and
+// what to do next.
+std::string DescribeError(std::uint32_t code);
+
 // ---- Dialogs and message box --------------------------------------------
 
 inline constexpr std::uint32_t kOfnOverwritePrompt = 0x00002;
@@ -78,11 +82,29 @@ struct FileDialog {
 bool GetOpenFileName(FileDialog& dialog);
 bool GetSaveFileName(FileDialog& dialog);
 
-// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them.
-enum class Answer { Cancel = 2, Yes = 6, No = 7 };
+// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them, and
+// what a script's line that is none of the box's words gives: no button.
+enum class Answer { NotAnAnswer = -1, Cancel = 2, Yes = 6, No = 7 };
 
 // A Yes/No/Cancel question; a box closed without an answer is Cancel.
 Answer MessageBoxYesNoCancel(const char* text, const char* caption);
+
+// Answers given ahead (from the command line), one for each question in
+// turn: the next dialog or box takes the next answer and is not shown. A box
+// takes Button. A dialog takes Path as if it were typed, with its rules, but
+// a relative Path is taken from the current folder; an empty Path takes the
+// proposed name. Only the first answer (the world) moves the folder the
+// dialogs start in, so the proposed names land beside the world. A Save
+// dialog takes an existing file only if replace is set. A path that cannot
+// be used gets its note on standard error and cancels its dialog.
+struct GivenAnswer {
+    Answer Button;
+    std::string Path;
+};
+void GiveAnswers(std::vector<GivenAnswer> answers, bool replace);
+
+// True when every given answer was asked for and taken by its question.
+bool GivenAnswersTaken();
 
 // ---- Process, console, fatal errors --------------------------------------
 
@@ -100,6 +122,10 @@ void ConsoleWrite(std::string_view bytes);
 // Like ConsoleWrite, for text holding the code page 437 frame bytes of the
 // banner; where the console expects UTF-8 they become box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437);
+
+// Text that is not the report (help, version): its lines, ended by '\n'
+// here, end as the system ends lines. Written and checked as ConsoleWrite.
+void ConsoleWriteText(std::string_view text);
 
 // One line on standard error, ended as the system ends lines: what the tool
 // says beyond the report (notes, advice after an error line). Standard

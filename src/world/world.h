@@ -51,8 +51,13 @@ inline bool RecordLiesInside(std::uint32_t position, std::uint64_t tableEnd, std
     return position >= tableEnd && std::uint64_t{position} + kLmRecordSize <= fileSize;
 }
 
-// Lines refusing a world outside the limits; empty when the check passes.
-std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize);
+// A line refusing a world outside the limits (empty when the check passes),
+// and what the user can do about it.
+struct WorldRefusal {
+    std::string Line;
+    const char* Advice;
+};
+WorldRefusal JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize);
 std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t position, std::uint64_t tableEnd,
                              std::uint64_t fileSize);
 

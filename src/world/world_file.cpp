@@ -22,7 +22,7 @@ bool ReadWldHeader(WorldFile& world) {
     // A short file leaves the rest of the zeroed header as it is.
     std::uint32_t got = 0;
     if (!platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got)) {
-        console::PrintLine("Error " + Dec(platform::LastError()) + " reading WLD header!");
+        console::PrintErrorLine(platform::LastError(), "reading", "WLD header");
         return false;
     }
     DecodeWldHeader(world.Header);
@@ -43,13 +43,28 @@ void ShowWldHeader(const WldHeader& header) {
     console::PrintLine("");
 }
 
-std::string JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize) {
+namespace {
+
+constexpr char kNoCellsAdvice[] =
+    "The header gives this map no cells: the file is not a world file, or its header is damaged. Nothing was "
+    "changed; choose the game's WOODS.WLD, or put back a copy of it.";
+constexpr char kCutShortAdvice[] =
+    "The file is shorter than its header says: it was cut short, as by an interrupted copy or download. Nothing was "
+    "changed; copy the world again from the game or from a backup.";
+constexpr char kDamagedAdvice[] =
+    "The header points outside the file's data: the file is damaged, or not a world file. Nothing was changed; copy "
+    "the world again from the game or from a backup.";
+
+}  // namespace
+
+WorldRefusal JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize) {
     if (header.Width == 0 || header.Height == 0)
-        return "Map size " + Dec(header.Width) + " x " + Dec(header.Height) + " is not supported!";
+        return {"Map size " + Dec(header.Width) + " x " + Dec(header.Height) + " is not supported!", kNoCellsAdvice};
     const std::uint64_t tableEnd = OffsetTableEnd(header);
-    if (tableEnd > fileSize) return "Cell offset table runs past the end of the WLD file!";
+    if (tableEnd > fileSize) return {"Cell offset table runs past the end of the WLD file!", kCutShortAdvice};
     const std::uint64_t blockEnd = std::uint64_t{header.SmallMapOffset} + std::uint64_t{header.Width} * header.Height;
-    if (blockEnd > fileSize || header.SmallMapOffset < tableEnd) return "SmallMap block lies outside the WLD data!";
+    if (blockEnd > fileSize || header.SmallMapOffset < tableEnd)
+        return {"SmallMap block lies outside the WLD data!", kDamagedAdvice};
     return {};
 }
 
@@ -68,9 +83,9 @@ bool CheckWorldLimits(const WorldFile& world) {
         console::PrintErrorLine(platform::LastError(), "reading", world.Path);
         return false;
     }
-    std::string refusal = JudgeWorldSpan(header, fileSize);
-    if (!refusal.empty()) {
-        console::PrintLine(refusal);
+    const WorldRefusal refusal = JudgeWorldSpan(header, fileSize);
+    if (!refusal.Line.empty()) {
+        console::PrintRefusal(refusal.Line, refusal.Advice);
         return false;
     }
 
@@ -90,9 +105,10 @@ bool CheckWorldLimits(const WorldFile& world) {
             const std::uint64_t cell = first + i;
             const std::uint32_t position = le::Get32(piece.data() + 4 * i);
             if (RecordLiesInside(position, tableEnd, fileSize)) continue;
-            refusal = JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),
-                                       static_cast<std::uint32_t>(cell / header.Width), position, tableEnd, fileSize);
-            console::PrintLine(refusal);
+            console::PrintRefusal(
+                JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),
+                                 static_cast<std::uint32_t>(cell / header.Width), position, tableEnd, fileSize),
+                kDamagedAdvice);
             return false;
         }
     }

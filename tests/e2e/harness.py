@@ -1,6 +1,7 @@
 """Runs the built tool with answers on standard input and models, independently
 of the tool's code, what its files must hold afterwards."""
 import os
+import re
 import resource
 import select
 import struct
@@ -54,6 +55,19 @@ class Result:
         self.out, self.err, self.rc = proc.stdout, proc.stderr, proc.returncode
 
 
+# An error line of the report (alone, or ending a progress text), and the note
+# in words that follows each on standard error.
+ERROR_LINE = re.compile(rb"(?:^|\.\.\.)Error (\d+) [^\r\n]*!\r$", re.M)
+ERROR_NOTE = re.compile(rb"^Error (\d+) means ", re.M)
+
+
+def check_error_notes(out, err):
+    """Every error line has exactly one note, for its own code, in order."""
+    codes, notes = ERROR_LINE.findall(out), ERROR_NOTE.findall(err)
+    if codes != notes:
+        raise AssertionError(f"error lines {codes} but notes {notes}:\n{err.decode(errors='replace')}")
+
+
 def tool_env(cwd):
     """The environment of every run: a plain locale, home in the test's folder."""
     env = {"PATH": "/usr/bin:/bin", "HOME": cwd, "LC_ALL": "C"}
@@ -96,6 +110,8 @@ def run_tool(answers, cwd, env_extra=None, file_limit=None, stdout=None, exe=Non
     proc = subprocess.run([exe or VELMARSH, *args], input=data, cwd=cwd, env=env,
                           stdout=stdout if stdout is not None else subprocess.PIPE,
                           stderr=subprocess.PIPE, preexec_fn=preexec, timeout=120)
+    if stdout is None:
+        check_error_notes(proc.stdout, proc.stderr)
     return Result(proc)
 
 

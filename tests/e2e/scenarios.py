@@ -1,6 +1,7 @@
 """Scenarios that run the same way against the Linux build (answers on
 standard input) and the Windows build (dialogs answered under Wine), so that
-a difference between the two builds shows.
+a difference between the two builds shows; the scenarios that a command
+line can give run once more with it, for the same report.
 
 A scenario's steps are what a person does: press a message box's button, type
 a file name into a dialog and press OK, cancel a dialog. (Replacing a file
@@ -13,6 +14,7 @@ from harness import CRLF, World, banner, header_block, lines, lm_pass_model, rea
 ALL = ["landtype", "lmheight", "largemap"]
 CAPTION = {"smallmap": "SmallMap", "landtype": "LandType", "lmheight": "LandHeight", "largemap": "LargeMap"}
 NAME = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp", "largemap": "largemap.bmp"}
+ARGUMENT = {"smallmap": "smallmap", "landtype": "landtype", "lmheight": "landheight", "largemap": "largemap"}
 
 
 def smallmap_file(world):
@@ -48,11 +50,21 @@ def import_steps(ctx, layers):
     return layer_steps(ctx.path("WOODS.WLD"), {layer: ("no", ctx.path(NAME[layer])) for layer in layers})
 
 
+def import_arguments(ctx, files):
+    """The command line that imports each layer from its file."""
+    return ["import", ctx.path("WOODS.WLD")] + [f"{ARGUMENT[layer]}={path}" for layer, path in files]
+
+
 class Scenario:
     world = dict(width=13, height=7, layout="shuffled", seed=2)
+    arguments_exit = 0
 
     def prepare(self, ctx):
         pass
+
+    def arguments(self, ctx):
+        """The command line that gives the steps' answers, if there is one."""
+        return None
 
     def check(self, ctx, test):
         pass
@@ -81,6 +93,9 @@ class ExportAll(Scenario):
     def steps(self, ctx):
         return export_steps(ctx, ["smallmap"] + ALL)
 
+    def arguments(self, ctx):
+        return ["export", ctx.path("WOODS.WLD")]
+
     def expected(self, ctx):
         return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
             f"Writing {ctx.path('smallmap.bmp')}...Done!",
@@ -108,6 +123,9 @@ class ImportBack(Scenario):
     def steps(self, ctx):
         return import_steps(ctx, ["smallmap"] + ALL)
 
+    def arguments(self, ctx):
+        return import_arguments(ctx, [(layer, ctx.path(NAME[layer])) for layer in ["smallmap"] + ALL])
+
     def expected(self, ctx):
         return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
             f"Importing {ctx.path('smallmap.bmp')}...Done!",
@@ -134,6 +152,9 @@ class EditedImport(ImportBack):
     def steps(self, ctx):
         return import_steps(ctx, ALL)
 
+    def arguments(self, ctx):
+        return import_arguments(ctx, [(layer, ctx.path(NAME[layer])) for layer in ALL])
+
     def expected(self, ctx):
         return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
             *[f"Reading {ctx.path(NAME[l])} header...Done!" for l in ALL], "",
@@ -157,9 +178,15 @@ class SharingConflict(Scenario):
         self.bitmap = files["lmheight"]
         write(ctx.local("lmheight.bmp"), self.bitmap)
 
+    arguments_exit = 1  # a layer named did not move
+
     def steps(self, ctx):
         lh = ctx.path("lmheight.bmp")
         return layer_steps(ctx.path("WOODS.WLD"), {"landtype": ("no", lh), "lmheight": ("no", lh)})
+
+    def arguments(self, ctx):
+        lh = ctx.path("lmheight.bmp")
+        return import_arguments(ctx, [("landtype", lh), ("lmheight", lh)])
 
     def expected(self, ctx):
         lh = ctx.path("lmheight.bmp")
@@ -200,12 +227,19 @@ class PosixContext:
     local = path
 
 
-def run_posix(test, scenario_class):
+def run_posix(test, scenario_class, by_arguments=False):
+    """The scenario answered on standard input, or by its command line,
+    which must give the same report and files."""
     scenario = scenario_class()
     ctx = PosixContext(test)
+    if by_arguments and scenario.arguments(ctx) is None:
+        return
     test.world(**scenario.world)
     ctx.before = World(read(ctx.local("WOODS.WLD")))
     scenario.prepare(ctx)
-    r = test.run_tool(as_answers(scenario.steps(ctx)))
-    test.assertOutput(r, scenario.expected(ctx))
+    if by_arguments:
+        r = test.run_tool([], args=scenario.arguments(ctx))
+        test.assertEqual((r.out, r.rc), (scenario.expected(ctx), scenario.arguments_exit), r.err)
+    else:
+        test.assertOutput(test.run_tool(as_answers(scenario.steps(ctx))), scenario.expected(ctx))
     scenario.check(ctx, test)

@@ -1,7 +1,10 @@
-"""How the tool reaches its users: make install, the manual page, the Debian
-package and the demo that keeps an imported edit. (The Windows zip: in
+"""How the tool reaches its users: make install, the manual page and the help
+that matches it, the bash completion, the Debian package and lintian's word
+on it, and the demo that keeps an imported edit. (The Windows zip: in
 test_windows.py.)"""
+import gzip
 import os
+import shlex
 import shutil
 import subprocess
 import unittest
@@ -24,9 +27,45 @@ class Delivery(ToolTest):
         self.assertTrue(run_tool(EXPORT_ALL, self.dir, exe=tool).out.endswith(b"LM data...Done!\r\n"))
         self.assertTrue(run_tool(IMPORT_ALL, self.dir, exe=tool).out.endswith(b"LM data...Done!\r\n"))
         self.assertEqual(read(path), before)
-        manual = os.path.join(prefix, "share", "man", "man1", "velmarsh.1")
-        r = subprocess.run(["groff", "-man", "-ww", "-z", manual], stderr=subprocess.PIPE)
+        manual = os.path.join(prefix, "share", "man", "man1", "velmarsh.1.gz")
+        with gzip.open(manual) as page:
+            r = subprocess.run(["groff", "-man", "-ww", "-z"], input=page.read(), stderr=subprocess.PIPE)
         self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.check_completion(os.path.join(prefix, "share", "bash-completion", "completions", "velmarsh"))
+
+    COMPLETIONS = [
+        # (the words up to the cursor, what bash offers)
+        (["ex"], ["export"]),
+        (["--v"], ["--version"]),
+        ([""], ["WOODS.WLD", "export", "import", "maps"]),
+        (["import", "W"], ["WOODS.WLD"]),
+        (["export", "WOODS.WLD", "--"], ["--", "--replace"]),
+        (["export", "WOODS.WLD", "landtype", "La"], ["landheight", "largemap"]),
+        (["import", "WOODS.WLD", "s"], ["smallmap="]),
+        (["import", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "maps"]),  # readline splits at '='
+        (["import", "WOODS.WLD", "landtype", "=", "l"], ["lt.BMP"]),
+    ]
+
+    def check_completion(self, script):
+        folder = self.path("completion")
+        os.makedirs(os.path.join(folder, "maps"))
+        for name in ("WOODS.WLD", "lt.BMP", "notes.txt"):
+            open(os.path.join(folder, name), "w").close()
+        for words, offered in self.COMPLETIONS:
+            with self.subTest(words=words):
+                words = ["velmarsh"] + words
+                code = (f"source {shlex.quote(script)}; COMP_WORDS=({' '.join(map(shlex.quote, words))}); "
+                        f"COMP_CWORD={len(words) - 1}; _velmarsh; printf '%s\\n' \"${{COMPREPLY[@]}}\"")
+                r = subprocess.run(["bash", "--norc", "--noprofile", "-c", code], cwd=folder,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                self.assertEqual((sorted(r.stdout.split()), r.stderr), (offered, ""))
+
+    def test_help_shows_the_manual_synopsis(self):
+        manual = subprocess.run(["groff", "-man", "-Tascii", "-P-c", "-P-b", "-P-u", os.path.join(BUILD_DIR, "velmarsh.1")],
+                                stdout=subprocess.PIPE, check=True, text=True).stdout
+        synopsis = manual.split("\nSYNOPSIS\n")[1].split("\n\n")[0]
+        usage = run_tool([], self.dir, args=["--help"]).out.decode().split("\n\n")[0].replace("Usage:", "")
+        self.assertEqual([l.strip() for l in synopsis.splitlines()], [l.strip() for l in usage.splitlines()])
 
     @unittest.skipIf(shutil.which("dpkg-deb") is None, "needs dpkg-deb")
     def test_debian_package(self):
@@ -38,9 +77,14 @@ class Delivery(ToolTest):
         info = subprocess.run(["dpkg-deb", "--info", deb], stdout=subprocess.PIPE, check=True, text=True).stdout
         self.assertRegex(info, r"Depends: .*libedit2")
         contents = subprocess.run(["dpkg-deb", "--contents", deb], stdout=subprocess.PIPE, check=True, text=True).stdout
-        for name in ("./usr/bin/velmarsh", "./usr/share/man/man1/velmarsh.1", "./usr/share/doc/velmarsh/README.md",
-                     "./usr/share/doc/velmarsh/LICENSE"):
+        for name in ("./usr/bin/velmarsh", "./usr/share/man/man1/velmarsh.1.gz", "./usr/share/doc/velmarsh/README.md",
+                     "./usr/share/doc/velmarsh/copyright", "./usr/share/doc/velmarsh/changelog.gz",
+                     "./usr/share/bash-completion/completions/velmarsh"):
             self.assertIn(" " + name + "\n", contents)
+        if shutil.which("lintian"):
+            r = subprocess.run(["lintian", "--fail-on", "error", deb], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               text=True)
+            self.assertEqual(r.returncode, 0, r.stdout)
 
     def test_demo_keeps_an_imported_edit(self):
         build = self.path("build")

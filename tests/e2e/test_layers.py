@@ -230,6 +230,7 @@ class Layers(ToolTest):
         self.assertOutput(r, header_block(path, World(before).fields) +
                           lines(*self.staged_lines(exports=ORDER), "",
                                 f"Reading and writing LM data...Error 27 writing {lm}!"))
+        self.assertIn(b"Error 27 means the file would grow past the largest size allowed here", r.err)
         self.assertEqual(read(path), before)
         self.assertEqual(os.path.getsize(self.path("landtype.bmp")) <= 1078 + 44 * 40, True)
 
@@ -237,8 +238,9 @@ class Layers(ToolTest):
 class ScriptMode(ToolTest):
     """From a script every question takes exactly one line: a name that cannot
     be used loses its own step and every later answer still meets its own
-    question. The world's own exports are present before each run, so the
-    world must come out unchanged whatever was imported."""
+    question, and a stray answer to a layer question ends the layer
+    questions. The world's own exports are present before each run, so the
+    world must come out unchanged unless a bitmap reached the wrong layer."""
 
     EXPORTED = ["smallmap.bmp", "landtype.bmp", "lmheight.bmp", "largemap.bmp"]
     IMPORT_REST = ["n", "landtype.bmp", "n", "lmheight", "n", "largemap.bmp"]
@@ -254,8 +256,16 @@ class ScriptMode(ToolTest):
          "{d}/landtype.bmp already exists; not replaced (delete it first to export again)"),
         ("export onto the world", "WOODS.WLD", [], ["WOODS.WLD", "y", "WOODS.WLD", "c", "c", "c"], [""],
          "{d}/WOODS.WLD already exists; not replaced"),
-        ("garbage answer", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "maybe"] + IMPORT_REST, IMPORTED_REST,
-         'Not an answer: "maybe"; skipped (answer y, n or c)'),
+        # A line that is none of y, n, c stops the layer questions: the lines after it were meant for other
+        # questions (here LandType's bitmap would reach LandHeight, and "y" would name a file).
+        ("stray answer", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "m", "smallmap.bmp"] + IMPORT_REST, [""],
+         "Skipped SmallMap, LandType, LandHeight and LargeMap: after a line that is not y, n or c"),
+        ("doubled key", "WOODS.WLD", [], ["WOODS.WLD", "yy", "", "y", "", "y", "", "y", ""], [""],
+         'Not an answer: "yy" (answer y, n or c)'),
+        ("stray answer after a staged layer", "WOODS.WLD", EXPORTED,
+         ["WOODS.WLD", "c", "n", "landtype.bmp", "maybe", "lmheight.bmp", "n", "largemap.bmp"],
+         ["Reading {d}/landtype.bmp header...Done!", "", "Reading and writing LM data...Done!"],
+         "Skipped LandHeight and LargeMap:"),
         ("too long a path", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "x" * 320] + IMPORT_REST, IMPORTED_REST,
          "Path too long: at most 319 bytes"),
         ("a folder", "WOODS.WLD", EXPORTED, ["WOODS.WLD", "n", "."] + IMPORT_REST, IMPORTED_REST, "{d} is a folder"),

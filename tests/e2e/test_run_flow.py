@@ -3,11 +3,12 @@ the world checks, runtime errors and the console's bytes."""
 import os
 import re
 import resource
+import shutil
 import subprocess
 import unittest
 
 from harness import (CRLF, FAULT_PROBE, VELMARSH, World, banner, header_block, lines, read, read_until, run_tool,
-                     start_tool, tool_env, ToolTest)
+                     start_tool, tool_env, write, ToolTest)
 
 CANCEL_ALL = ["c", "c", "c", "c"]
 SANITIZED = os.environ.get("E2E_SANITIZED") == "1"
@@ -48,6 +49,7 @@ class OpeningTheWorld(ToolTest):
         os.chmod(path, 0o444)
         r = self.run_tool(["WOODS.WLD"])
         self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 13 opening {path}!"))
+        self.assertIn(b"Error 13 means access denied: the file is read-only", r.err)
 
     def test_world_held_by_a_second_run(self):
         path = self.world()
@@ -56,6 +58,7 @@ class OpeningTheWorld(ToolTest):
             self.assertIn(b"SmallMapOffset", read_until(first.stdout, b"SmallMapOffset", timeout=30))
             r = self.run_tool(["WOODS.WLD"])
             self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 16 opening {path}!"))
+            self.assertIn(b"Error 16 means the file is in use", r.err)
         finally:
             first.stdin.close()
             first.wait(timeout=30)
@@ -116,6 +119,7 @@ class WorldChecks(ToolTest):
                     line = line.format(p=world.entry(x, y))
                 r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
                 self.assertOutput(r, header_block(path, world.fields) + lines(line))
+                self.assertEqual(r.err.count(b"Nothing was changed;"), 1)  # the advice after the line
                 self.assertEqual(read(path), before)
 
     def test_overlapping_records_and_block_are_accepted(self):
@@ -123,6 +127,92 @@ class WorldChecks(ToolTest):
             path = self.world(layout=layout, smallmap="before")
             r = self.run_tool(["WOODS.WLD"] + CANCEL_ALL)
             self.assertOutput(r, header_block(path, World(read(path)).fields) + CRLF)
+
+
+class Arguments(ToolTest):
+    """The command line answers the run's questions: a run from ./elsewhere,
+    the world in ./maps, gives the report and files of the same answers."""
+
+    W = "../maps/WOODS.WLD"
+    FORMS = [
+        # (name, arguments, standard input, the same run's answers, junk files present in both runs,
+        #  junk files present in the argument run only, exit code)
+        ("world", [W], ["c"] * 4, [W] + ["c"] * 4, [], [], 0),
+        ("world not found", ["none.WLD"], [], ["none.WLD"], [], [], 0),
+        ("export", ["export", W], [], [W, "y", "", "y", "", "y", "", "y", ""], [], [], 0),
+        # A proposed name stays beside the world, whatever folder a file before it went to.
+        ("export some, to files of their own", ["export", W, "LandType=out/lt", "LARGEMAP"], [],
+         [W, "c", "y", "{d}/out/lt", "c", "y", "{d}/../maps/largemap.bmp"], [], [], 0),
+        ("import", ["import", W, "landtype=lt.bmp"], [], [W, "c", "n", "{d}/lt.bmp", "c", "c"], [], [], 0),
+        ("--replace anywhere after the command", ["export", "--replace", W, "smallmap"], [],
+         [W, "y", "", "c", "c", "c"], [], ["maps/smallmap.bmp"], 0),
+        ("-- ends the options", ["export", "--", "-W.WLD", "smallmap=-s"], [], ["-W.WLD", "y", "-s", "c", "c", "c"],
+         [], [], 0),
+        ("an existing file not replaced", ["export", W, "smallmap", "landtype"], [],
+         [W, "y", "", "y", "", "c", "c"], ["maps/smallmap.bmp"], [], 1),
+        ("a file not found", ["import", W, "landtype=none.bmp"], [], [W, "c", "n", "{d}/none.bmp", "c", "c"], [], [],
+         1),
+        ("a world not found", ["export", "none.WLD"], [], ["none.WLD"], [], [], 1),
+        ("a refused bitmap", ["import", W, "largemap=lt.bmp"], [], [W, "c", "c", "c", "n", "{d}/lt.bmp"], [], [], 1),
+        ("an error line", ["import", W, "landtype=lt.bmp", "landheight=lt.bmp"], [],
+         [W, "c", "n", "{d}/lt.bmp", "n", "{d}/lt.bmp", "c"], [], [], 1),
+    ]
+    USAGE = [
+        ["--bogus"], ["-x", W], ["export"], ["import", W], ["import", W, "landtype"], ["export", W, "landtype="],
+        ["export", W, "landtype", "LandType=x.bmp"], ["export", W, "sky"], ["import", W, "landtype=lt.bmp", "--replace"],
+        [W, "--replace"], [W, "other.WLD"], [""], ["export", ""],
+    ]
+
+    def fresh(self, junk):
+        """The folders as every run finds them, in the one test folder, so that
+        the paths are the same; returns where the run starts."""
+        for name in os.listdir(self.dir):
+            shutil.rmtree(self.path(name)) if os.path.isdir(self.path(name)) else os.remove(self.path(name))
+        for folder in ("maps", "elsewhere/out"):
+            os.makedirs(self.path(folder))
+        self.world("maps/WOODS.WLD", seed=3)
+        self.world("elsewhere/-W.WLD", seed=4)
+        self.bitmap("elsewhere/lt.bmp", width=16, height=12, pattern="noise")
+        for name in junk:
+            write(self.path(name), b"junk")
+        return self.path("elsewhere")
+
+    def files(self):
+        return {os.path.relpath(os.path.join(root, f), self.dir): read(os.path.join(root, f))
+                for root, _, names in os.walk(self.dir) for f in names}
+
+    def test_forms_give_the_report_of_the_same_answers(self):
+        for name, args, stdin, answers, junk, stale, code in self.FORMS:
+            with self.subTest(form=name):
+                cwd = self.fresh(junk)
+                same = run_tool([a.format(d=cwd) for a in answers], cwd)
+                made = self.files()
+                cwd = self.fresh(junk + stale)
+                r = run_tool(stdin, cwd, args=args)
+                self.assertEqual((r.out, r.rc), (same.out, code), r.err)
+                self.assertEqual(self.files(), made)
+                if args[0] in ("export", "import"):  # nothing is asked
+                    self.assertNotIn(b"File name", r.err)
+                    self.assertNotIn(b"[Y]es", r.err)
+
+    def test_usage_errors_open_nothing(self):
+        for args in self.USAGE:
+            with self.subTest(args=args):
+                cwd = self.fresh([])
+                made = self.files()
+                r = run_tool([], cwd, args=args)
+                self.assertEqual((r.out, r.rc), (b"", 2))
+                self.assertRegex(r.err, rb"(?s)^velmarsh: [^\n]+\nUsage: velmarsh export WORLD .*\nTry 'velmarsh --help' for more\.\n$")
+                self.assertEqual(self.files(), made)
+
+    def test_help_and_version(self):
+        for args in (["--help"], ["-h"], ["export", self.W, "--help"]):
+            r = self.run_tool([], args=args)
+            self.assertEqual((r.rc, r.err), (0, b""))
+            self.assertTrue(r.out.startswith(b"Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"))
+            self.assertNotIn(b"\r", r.out)
+        r = self.run_tool([], args=["--version"])
+        self.assertEqual((r.out, r.rc, r.err), (b"velmarsh 3.00 beta 2\n", 0, b""))
 
 
 class RuntimeErrors(ToolTest):

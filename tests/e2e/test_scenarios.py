@@ -7,7 +7,8 @@ from scenarios import SCENARIOS, run_posix
 class Scenarios(ToolTest):
     def test_every_scenario(self):
         for scenario in SCENARIOS:
-            with self.subTest(scenario=scenario.__name__):
-                self.tearDown()
-                self.setUp()
-                run_posix(self, scenario)
+            for by_arguments in (False, True):
+                with self.subTest(scenario=scenario.__name__, by_arguments=by_arguments):
+                    self.tearDown()
+                    self.setUp()
+                    run_posix(self, scenario, by_arguments)

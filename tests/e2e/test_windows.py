@@ -12,7 +12,8 @@ import tempfile
 import unittest
 import zipfile
 
-from harness import VELMARSH, World, banner, header_block, lines, read, read_until, run_tool, write, ToolTest
+from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
+                     write, ToolTest)
 from scenarios import SCENARIOS, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -176,20 +177,36 @@ class WindowsBuild(ToolTest):
 
     def test_shared_scenarios(self):
         for scenario_class in SCENARIOS:
-            with self.subTest(scenario=scenario_class.__name__):
-                for name in os.listdir(self.dir):
-                    os.remove(os.path.join(self.dir, name))
-                self.run_scenario(scenario_class())
+            for by_arguments in (False, True):
+                with self.subTest(scenario=scenario_class.__name__, by_arguments=by_arguments):
+                    for name in os.listdir(self.dir):
+                        os.remove(os.path.join(self.dir, name))
+                    self.run_scenario(scenario_class(), by_arguments)
 
-    def run_scenario(self, scenario):
+    def run_scenario(self, scenario, by_arguments):
+        """The scenario with its dialogs answered by winauto, or given by its
+        command line, which shows no dialog: one shown would never be answered."""
         ctx = WindowsContext(self)
+        if by_arguments and scenario.arguments(ctx) is None:
+            return
         self.world(**scenario.world)
         ctx.before = World(read(self.path("WOODS.WLD")))
         scenario.prepare(ctx)
-        out, rc = self.run_steps(scenario.steps(ctx))
-        self.assertEqual(out, scenario.expected(ctx))
-        self.assertEqual(rc, 0)
+        if by_arguments:
+            out, rc = self.run_arguments(scenario.arguments(ctx))
+            self.assertEqual((out, rc), (scenario.expected(ctx), scenario.arguments_exit))
+        else:
+            out, rc = self.run_steps(scenario.steps(ctx))
+            self.assertEqual((out, rc), (scenario.expected(ctx), 0))
         scenario.check(ctx, self)
+
+    def run_arguments(self, args, cwd=None):
+        """The tool given its work on the command line; its output and exit code."""
+        self.share()
+        r = wine.run([VELMARSH_EXE, *args], cwd=cwd or self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                     stderr=subprocess.PIPE, timeout=180)
+        check_error_notes(r.stdout, r.stderr)
+        return r.stdout, r.returncode
 
     def write_steps(self, steps, name="steps.txt"):
         script = self.path(name)
@@ -203,12 +220,31 @@ class WindowsBuild(ToolTest):
         """The tool with its dialogs answered by winauto; its output and exit code."""
         helper = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(steps))], cwd=self.dir, stderr=subprocess.PIPE)
         try:
-            r = wine.run([VELMARSH_EXE], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            r = wine.run([VELMARSH_EXE], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                          timeout=180)
         finally:
             _, helper_err = helper.communicate(timeout=60)
         self.assertEqual(helper.returncode, 0, helper_err.decode(errors="replace"))
+        check_error_notes(r.stdout, r.stderr)
         return r.stdout, r.returncode
+
+    def test_command_line(self):
+        r = wine.run([VELMARSH_EXE, "--version"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual((r.stdout, r.returncode, r.stderr), (b"velmarsh 3.00 beta 2\r\n", 0, b""))
+        r = wine.run([VELMARSH_EXE, "export"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual((r.stdout, r.returncode), (b"", 2))
+        self.assertTrue(r.stderr.startswith(b"velmarsh: export needs a WORLD\r\nUsage: "), r.stderr)
+        # Relative names from the current folder; a proposed name beside the world.
+        os.makedirs(self.path("maps"))
+        local = self.world("maps/WOODS.WLD", width=7, height=5)
+        world = windows_path(local)
+        out, rc = self.run_arguments(["export", r"maps\WOODS.WLD", "SmallMap", "landtype=lt"])
+        self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(
+            f"Writing {windows_path(self.path('maps/smallmap.bmp'))}...Done!",
+            f"Writing BMP header to {windows_path(self.path('lt.bmp'))}...Done!", "",
+            "Reading and writing LM data...Done!"), 0))
+        out, rc = self.run_arguments(["export", r"maps\WOODS.WLD", "smallmap"])  # not replaced
+        self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(""), 1))
 
     def test_dialogs_start_beside_the_last_file(self):
         # Each run starts in a folder; the world is answered by a relative

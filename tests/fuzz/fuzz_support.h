@@ -90,7 +90,7 @@ inline WorldShape ShapeOf(const Bytes& world) {
     DecodeWldHeader(header);
     shape.Width = header.Width;
     shape.Height = header.Height;
-    if (!JudgeWorldSpan(header, world.size()).empty()) return shape;
+    if (!JudgeWorldSpan(header, world.size()).Line.empty()) return shape;
     const std::uint64_t cells = std::uint64_t{header.Width} * header.Height;
     const std::uint64_t tableEnd = OffsetTableEnd(header);
     shape.Writable.assign(world.size(), false);

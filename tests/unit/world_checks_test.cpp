@@ -31,9 +31,11 @@ TEST(WorldChecks, SpanRefusalsInOrder) {
         {65536, 2, 4294967295u, 1ull << 32, "SmallMap block lies outside the WLD data!"},
         {65536, 65536, 544, 1ull << 34, "Cell offset table runs past the end of the WLD file!"},
     };
-    for (const auto& c : table)
-        EXPECT_EQ(JudgeWorldSpan(World(c.W, c.H, c.SmallMap), c.Size), c.Line)
-            << c.W << "x" << c.H << " @" << c.SmallMap;
+    for (const auto& c : table) {
+        const WorldRefusal refusal = JudgeWorldSpan(World(c.W, c.H, c.SmallMap), c.Size);
+        EXPECT_EQ(refusal.Line, c.Line) << c.W << "x" << c.H << " @" << c.SmallMap;
+        EXPECT_EQ(refusal.Advice != nullptr, !c.Line.empty()) << c.W << "x" << c.H << " @" << c.SmallMap;
+    }
 }
 
 TEST(WorldChecks, RecordPlaces) {

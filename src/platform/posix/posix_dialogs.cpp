@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/given_answers.h"
 #include "platform/platform.h"
 #include "platform/posix/dialog_rules.h"
 #include "platform/posix/terminal.h"
@@ -27,9 +28,14 @@ std::string g_dialogFolder;
 // the byte-order mark that some editors put in front of a saved file.
 bool g_scriptStarted = false;
 
+// Whether a script's prompt waits on standard error for the rest of its line
+// (a script's answer is not echoed).
+bool g_promptOpen = false;
+
 void Prompt(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
+    if (!text.empty()) g_promptOpen = text.back() != '\n';
 }
 
 // One answer line of a script or pipe, without its line end (LF or CR LF,
@@ -54,11 +60,13 @@ PathKind ProbePath(const std::string& path) {
     return PathKind::Other;
 }
 
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+}
+
 const std::string& DialogFolder() {
-    if (g_dialogFolder.empty()) {
-        char buffer[PATH_MAX];
-        g_dialogFolder = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
-    }
+    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
     return g_dialogFolder;
 }
 
@@ -78,6 +86,22 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
     const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
     if (outcome.Step == DialogStep::Refuse) Prompt("\n" + outcome.Note + "\n");
     if (outcome.Step != DialogStep::Accept) return false;
+    *path = outcome.Path;
+    return true;
+}
+
+// A question answered ahead: nothing is asked, and a name that cannot be used
+// cancels, as from a script, with its note.
+bool TakeGivenPath(const GivenAnswer& given, DialogQuery query, std::string* path) {
+    if (!given.Path.empty()) query.Folder = CurrentFolder();  // where the command was typed
+    query.CanConfirm = false;
+    if (given::MayReplace()) query.OverwritePrompt = false;
+    const DialogOutcome outcome = JudgeDialogAnswer(given.Path, query, ProbePath);
+    if (outcome.Step != DialogStep::Accept) {
+        if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
+        given::Refused();
+        return false;
+    }
     *path = outcome.Path;
     return true;
 }
@@ -108,6 +132,7 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
 }
 
 bool RunFileDialog(FileDialog& dialog, bool save) {
+    const given::Turn turn = given::Next();
     const bool interactive = terminal::IsInteractive();
     DialogQuery query{};
     query.Save = save;
@@ -124,26 +149,36 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     const std::string heading =
         std::string(dialog.Title) + " (" + dialog.FilterText + ": " + dialog.FilterPattern + ")";
     std::string path;
-    const bool chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
+    bool chosen = false;
+    if (turn.Answer != nullptr)
+        chosen = TakeGivenPath(*turn.Answer, query, &path);
+    else
+        chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
     if (!chosen) return false;
     std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
-    FollowChosenPath(path);
+    if (turn.Answer == nullptr || turn.First) FollowChosenPath(path);
+    if (turn.Answer != nullptr && interactive) terminal::RememberPath(path);
     return true;
 }
 
 }  // namespace
 
+// Beside the prompts, since both write standard error: a line said while a
+// prompt is open starts on a line of its own.
+void SayLine(std::string_view text) { Prompt((g_promptOpen ? "\n" : "") + std::string(text) + "\n"); }
+
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
+    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
     if (terminal::IsInteractive()) return terminal::AskYesNoCancel(caption, text);
     Prompt(std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
     std::string line;
     if (!ReadAnswer(&line)) return Answer::Cancel;  // as when the box is closed
     if (const std::optional<Answer> answer = JudgeMessageBoxAnswer(line)) return *answer;
-    Prompt("\nNot an answer: \"" + line + "\"; skipped (answer y, n or c)\n");
-    return Answer::Cancel;
+    Prompt("\nNot an answer: \"" + line + "\" (answer y, n or c)\n");
+    return Answer::NotAnAnswer;
 }
 
 }  // namespace platform

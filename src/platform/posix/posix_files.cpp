@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -242,6 +244,16 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     }
     *failed = CopyStep::Flush;
     return FlushFolderOf(path);
+}
+
+// The table holds Linux's numbers.
+static_assert(EBUSY == 16 && EACCES == 13 && ENOSPC == 28 && ENAMETOOLONG == 36 && EFBIG == 27 && EROFS == 30);
+
+std::string DescribeError(std::uint32_t code) {
+    const std::string head = "Error " + std::to_string(code) + " means ";
+    if (const char* words = words::WordsFor(code, words::System::Posix)) return head + words;
+    return head + "\"" + std::strerror(static_cast<int>(code)) +
+           "\" here. Check the file and its folder, then run again.";
 }
 
 }  // namespace platform

@@ -201,14 +201,10 @@ void ConsoleWrite(std::string_view bytes) {
     RuntimeError(101, __builtin_return_address(0));
 }
 
+void ConsoleWriteText(std::string_view text) { ConsoleWrite(text); }
+
 void ConsoleWriteFrame(std::string_view cp437) {
     ConsoleWrite(g_utf8Console ? FrameAsUtf8(cp437) : std::string(cp437));
-}
-
-void SayLine(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    WriteAll(STDERR_FILENO, line.data(), line.size());
 }
 
 std::vector<std::string> CommandLine(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }

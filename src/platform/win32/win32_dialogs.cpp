@@ -1,10 +1,13 @@
-// The common Open and Save dialogs and the message box.
+// The common Open and Save dialogs and the message box, or the answers given
+// to them ahead.
+#include "platform/given_answers.h"
 #include "platform/platform.h"
 
 #include <windows.h>
 
 #include <commdlg.h>  // needs windows.h first
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -37,6 +40,57 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsFile(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool LastPartHasDot(const std::string& path) {
+    const std::size_t part = path.find_last_of("\\/");
+    return path.find('.', part == std::string::npos ? 0 : part + 1) != std::string::npos;
+}
+
+// Why a given name cannot be used, as the dialog would have said it; empty
+// when it can.
+std::string Refusal(const FileDialog& dialog, bool save, const std::string& path) {
+    if (path.size() >= dialog.FileBufferSize)
+        return "Path too long: at most " + std::to_string(dialog.FileBufferSize - 1) + " bytes";
+    if (IsFolder(path)) return path + " is a folder";
+    if (!save && (dialog.Flags & kOfnFileMustExist) != 0 && !IsFile(path)) return "File not found: " + path;
+    if (save && (dialog.Flags & kOfnOverwritePrompt) != 0 && IsFile(path) && !given::MayReplace())
+        return path + " already exists; not replaced (delete it first to export again)";
+    return {};
+}
+
+// A question answered ahead: nothing is shown. The name is taken as the
+// system's dialog takes a typed one, but from the current folder: made a
+// full path, with the default extension when its last part has none (in
+// lower case, like the proposed names and as the Linux build adds it).
+bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
+    std::string typed = given.Path;
+    if (typed.empty()) {
+        if (dialog.FileBuffer[0] == '\0') return false;  // nothing proposed: cancelled
+        typed =
+            g_dialogFolder + (g_dialogFolder.empty() || g_dialogFolder.back() == '\\' ? "" : "\\") + dialog.FileBuffer;
+    }
+    char full[4 * MAX_PATH];
+    const DWORD length = ::GetFullPathNameA(typed.c_str(), sizeof full, full, nullptr);
+    std::string chosen = length > 0 && length < sizeof full ? std::string(full, length) : typed;
+    if (dialog.DefaultExt != nullptr && !LastPartHasDot(chosen)) {
+        std::string withExtension = chosen + ".";
+        for (const char* c = dialog.DefaultExt; *c != '\0'; ++c)
+            withExtension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        if (save ? !IsFolder(chosen) : (!IsFile(chosen) && IsFile(withExtension))) chosen = withExtension;
+    }
+    const std::string refusal = Refusal(dialog, save, chosen);
+    if (!refusal.empty()) {
+        SayLine(refusal);
+        return false;
+    }
+    *path = chosen;
+    return true;
+}
+
 // One filter entry: its text and its pattern, each ending in a zero byte,
 // and one more zero byte after the last.
 std::string Filter(const FileDialog& dialog) {
@@ -49,8 +103,18 @@ std::string Filter(const FileDialog& dialog) {
 
 using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEA);
 
-bool RunDialog(FileDialog& dialog, DialogCall call) {
+bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
     if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
+    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) {
+        std::string path;
+        if (!TakeGivenPath(dialog, save, *turn.Answer, &path)) {
+            given::Refused();
+            return false;
+        }
+        std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
+        if (turn.First && IsFolder(FolderOf(path))) g_dialogFolder = FolderOf(path);
+        return true;
+    }
 
     // A path in the file buffer decides where the dialog starts, ahead of
     // any folder Windows remembers; the name part stays the proposal.
@@ -81,10 +145,11 @@ bool RunDialog(FileDialog& dialog, DialogCall call) {
 
 }  // namespace
 
-bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameA); }
-bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameA); }
+bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameA, false); }
+bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameA, true); }
 
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
+    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
     switch (::MessageBoxA(nullptr, text, caption, MB_YESNOCANCEL)) {
         case IDYES: return Answer::Yes;
         case IDNO: return Answer::No;

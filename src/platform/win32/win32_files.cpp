@@ -1,5 +1,6 @@
 // Files on Windows: the operating system does the sharing, so this is a thin
 // layer over the kernel32 calls with 64-bit positions throughout.
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -173,6 +174,19 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
         g_lastError = error;
     }
     return ok;
+}
+
+std::string DescribeError(std::uint32_t code) {
+    const std::string head = "Error " + std::to_string(code) + " means ";
+    if (const char* words = words::WordsFor(code, words::System::Windows)) return head + words;
+    // Any other code in the system's own words, on one line.
+    char text[512];
+    DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                         nullptr, code, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '.')) --length;
+    const std::string system = length > 0 ? std::string(text, length) : "an error unknown to the system";
+    return head + "\"" + system + "\" here. Check the file and its folder, then run again.";
 }
 
 }  // namespace platform

@@ -211,6 +211,15 @@ void ConsoleWrite(std::string_view bytes) {
     RuntimeError(101, __builtin_return_address(0));
 }
 
+void ConsoleWriteText(std::string_view text) {
+    std::string lines;
+    for (const char c : text) {
+        if (c == '\n') lines += '\r';
+        lines += c;
+    }
+    ConsoleWrite(lines);
+}
+
 // A console set to UTF-8 (chcp 65001) shows the box only as UTF-8; files,
 // pipes and every other code page get the bytes as they stand.
 void ConsoleWriteFrame(std::string_view cp437) {

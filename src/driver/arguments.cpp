@@ -1,0 +1,167 @@
+#include "driver/arguments.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "driver/version.h"
+#include "platform/console_text.h"
+
+namespace {
+
+// The manual page's SYNOPSIS says the same.
+constexpr char kUsage[] =
+    "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
+    "       velmarsh import WORLD LAYER=FILE ...\n"
+    "       velmarsh [WORLD]\n"
+    "       velmarsh < ANSWERS\n"
+    "       velmarsh --help | --version\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP files\n"
+    "and back in.\n"
+    "\n"
+    "  export WORLD [LAYER[=FILE] ...]\n"
+    "        export the layers named, all four when none is, each to FILE or to\n"
+    "        its proposed name beside the world; an existing file is not replaced\n"
+    "  import WORLD LAYER=FILE ...\n"
+    "        import each layer named from its FILE into the world\n"
+    "  WORLD\n"
+    "        open WORLD and ask about each layer\n"
+    "  (no arguments)\n"
+    "        ask every question, the world first: at a terminal, or from a\n"
+    "        script with one answer per line on standard input\n"
+    "  --replace    export: replace files that exist\n"
+    "  --           end of the options: a name after it may begin with -\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "LAYER is smallmap, landtype, landheight or largemap, in any case. Relative\n"
+    "names are taken from the current folder.\n"
+    "\n"
+    "Exit status: 0 when done (for export and import: every layer named moved);\n"
+    "1 when export or import left a layer named unmoved or reported an error;\n"
+    "2 when the command line cannot be used.\n"
+    "\n"
+    "The report goes to standard output; questions, notes and advice go to\n"
+    "standard error. The manual page velmarsh(1) tells the rest.\n";
+
+// As the arguments name the layers, in the order of the questions.
+constexpr const char* kLayerWords[kQuestionCount] = {"smallmap", "landtype", "landheight", "largemap"};
+
+RunRequest Refuse(std::string problem) {
+    RunRequest request{};
+    request.Mode = RunMode::Usage;
+    request.Problem = std::move(problem);
+    return request;
+}
+
+int LayerIndex(std::string_view word) {
+    std::string lower;
+    for (const char c : word) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int i = 0; i < kQuestionCount; ++i)
+        if (lower == kLayerWords[i]) return i;
+    return -1;
+}
+
+// The LAYER[=FILE] words after the world.
+RunRequest ReadLayers(RunRequest request, const std::vector<std::string>& words) {
+    const bool import = request.Mode == RunMode::Import;
+    bool any = false;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        const std::size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
+        const int layer = LayerIndex(name);
+        if (layer < 0) return Refuse("'" + name + "' is not a layer (smallmap, landtype, landheight or largemap)");
+        if (request.Layers[layer].Named) return Refuse("the layer " + name + " is named twice");
+        if (equals == std::string::npos && import)
+            return Refuse("import needs a file for each layer: " + name + "=FILE");
+        if (equals != std::string::npos && equals + 1 == word.size()) return Refuse("no file after " + word);
+        request.Layers[layer] = {true, equals == std::string::npos ? std::string() : word.substr(equals + 1)};
+        any = true;
+    }
+    if (!any && import) return Refuse("import needs at least one LAYER=FILE");
+    if (!any)
+        for (LayerRequest& layer : request.Layers) layer.Named = true;  // export everything
+    return request;
+}
+
+void ShowUsage(const std::string& problem) {
+    platform::SayLine("velmarsh: " + problem);
+    std::string_view usage = kUsage;
+    for (std::size_t end; (end = usage.find('\n')) != std::string_view::npos; usage.remove_prefix(end + 1))
+        platform::SayLine(usage.substr(0, end));
+    platform::SayLine("Try 'velmarsh --help' for more.");
+}
+
+}  // namespace
+
+RunRequest ReadCommandLine(const std::vector<std::string>& arguments) {
+    RunRequest request{};
+    std::vector<std::string> words;
+    bool optionsEnded = false;
+    for (const std::string& argument : arguments) {
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            words.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            return {RunMode::Help, {}, {}, false, {}};
+        } else if (argument == "--version") {
+            return {RunMode::Version, {}, {}, false, {}};
+        } else if (argument == "--replace") {
+            request.Replace = true;
+        } else {
+            return Refuse("unknown option " + argument);
+        }
+    }
+
+    const bool command = !words.empty() && (words[0] == "export" || words[0] == "import");
+    if (request.Replace && !(command && words[0] == "export")) return Refuse("--replace goes with export only");
+    if (words.empty()) return request;  // RunMode::Ask
+    if (!command) {
+        if (words.size() > 1) return Refuse("one WORLD only; to name layers, begin with export or import");
+        if (words[0].empty()) return Refuse("the WORLD is an empty name");
+        request.Mode = RunMode::World;
+        request.World = words[0];
+        return request;
+    }
+    request.Mode = words[0] == "export" ? RunMode::Export : RunMode::Import;
+    if (words.size() < 2 || words[1].empty()) return Refuse(words[0] + " needs a WORLD");
+    request.World = words[1];
+    return ReadLayers(std::move(request), words);
+}
+
+std::vector<platform::GivenAnswer> AnswersFor(const RunRequest& request) {
+    std::vector<platform::GivenAnswer> answers;
+    if (request.Mode != RunMode::World && request.Mode != RunMode::Export && request.Mode != RunMode::Import)
+        return answers;
+    answers.push_back({platform::Answer::Cancel, request.World});
+    if (request.Mode == RunMode::World) return answers;  // the layer questions are asked
+    const platform::Answer button = request.Mode == RunMode::Export ? platform::Answer::Yes : platform::Answer::No;
+    for (const LayerRequest& layer : request.Layers) {
+        if (!layer.Named) {
+            answers.push_back({platform::Answer::Cancel, {}});
+            continue;
+        }
+        answers.push_back({button, {}});
+        answers.push_back({platform::Answer::Cancel, layer.File});
+    }
+    return answers;
+}
+
+int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
+    const RunRequest request = ReadCommandLine(arguments);
+    switch (request.Mode) {
+        case RunMode::Help: platform::ConsoleWriteText(std::string(kUsage) + kHelp); return 0;
+        case RunMode::Version: platform::ConsoleWriteText("velmarsh " VELMARSH_VERSION_TEXT "\n"); return 0;
+        case RunMode::Usage: ShowUsage(request.Problem); return 2;
+        default: break;
+    }
+    platform::GiveAnswers(AnswersFor(request), request.Replace);
+    const int code = RunTool(state);
+    if (request.Mode != RunMode::Export && request.Mode != RunMode::Import) return code;
+    // Given its whole work, the run says by its exit code whether all of it was done.
+    return console::FailureLines() == 0 && platform::GivenAnswersTaken() ? 0 : 1;
+}
