@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/dialog_rules.h"
@@ -116,6 +117,42 @@ TEST(DialogRules, CompletionPatterns) {
         {"bmp", "*.BMP", false},         {"a.bmp.bak", "*.BMP", false}, {"WOODS.WLD", "*.WLD", true},
     };
     for (const auto& [name, pattern, fits] : cases) EXPECT_EQ(platform::MatchesPattern(name, pattern), fits) << name;
+}
+
+TEST(DialogRules, TabCompletion) {
+    using platform::TabStep;
+    // A folder as the terminal reads it: two worlds, a folder, a text file, a hidden file.
+    const std::vector<platform::FolderEntry> folder = {
+        {".", true},    {"..", true},         {"WOODS.WLD", false},   {"WORLD2.WLD", false},
+        {"WOLF", true}, {"WOODS.txt", false}, {".hidden.WLD", false}, {"maps", true},
+    };
+    struct Case {
+        const char* Name;
+        const char* Typed;
+        const char* LastTab;
+        TabStep Step;
+        const char* InsertOrChoices;  // choices joined by blanks
+        const char* LastTabAfter;
+    };
+    const Case cases[] = {
+        {"the part all share goes in", "W", "", TabStep::Insert, "O", "WO"},
+        {"then a second Tab lists", "WO", "WO", TabStep::List, "WOLF/ WOODS.WLD WORLD2.WLD", "WO"},
+        {"a first Tab with nothing to add beeps", "WO", "", TabStep::Beep, "", "WO"},
+        {"one name goes in whole", "WOOD", "", TabStep::Insert, "S.WLD", ""},
+        {"a folder takes its slash", "ma", "", TabStep::Insert, "ps/", ""},
+        {"in a folder typed before", "maps/W", "", TabStep::Insert, "O", "maps/WO"},
+        {"other kinds are not offered", "WOODS.t", "", TabStep::Beep, "", ""},
+        {"hidden names only after a dot", ".", "", TabStep::Insert, "hidden.WLD", ""},
+        {"nothing fits", "x", "x", TabStep::Beep, "", "x"},
+    };
+    for (const Case& c : cases) {
+        const platform::TabPlan plan = platform::PlanTab(c.Typed, folder, "*.WLD", c.LastTab);
+        EXPECT_EQ(plan.Step, c.Step) << c.Name;
+        std::string got = plan.Insert;
+        for (const std::string& choice : plan.Choices) got += (got.empty() ? "" : " ") + choice;
+        EXPECT_EQ(got, c.InsertOrChoices) << c.Name;
+        EXPECT_EQ(plan.LastTab, c.LastTabAfter) << c.Name;
+    }
 }
 
 TEST(DialogRules, MessageBoxAnswers) {

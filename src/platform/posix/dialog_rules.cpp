@@ -1,5 +1,6 @@
 #include "platform/posix/dialog_rules.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -153,6 +154,46 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
     const std::string_view ending = pattern.substr(pattern.rfind('*') + 1);
     return name.size() >= ending.size() && EqualsNoCase(name.substr(name.size() - ending.size()), ending);
+}
+
+std::string_view TypedFolder(std::string_view typed) {
+    const std::size_t slash = typed.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : typed.substr(0, slash + 1);
+}
+
+TabPlan PlanTab(std::string_view typed, const std::vector<FolderEntry>& entries, std::string_view patterns,
+                std::string_view lastTab) {
+    const std::string_view folder = TypedFolder(typed);
+    const std::string_view prefix = typed.substr(folder.size());
+    std::vector<std::string> names;
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.Name;
+        if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
+        if (entry.Folder)
+            names.push_back(name + "/");
+        else if (MatchesPattern(name, patterns))
+            names.push_back(name);
+    }
+    if (names.empty()) return {TabStep::Beep, {}, {}, std::string(lastTab)};
+    std::sort(names.begin(), names.end());
+
+    std::string common = names.front();
+    for (const std::string& name : names) {
+        std::size_t n = 0;
+        while (n < common.size() && n < name.size() && common[n] == name[n]) ++n;
+        common.resize(n);
+    }
+    if (names.size() > 1 && !common.empty() && common.back() == '/') common.pop_back();
+    if (common.size() > prefix.size()) {
+        // Still more than one: the next Tab, on the line as it now stands, lists them.
+        return {TabStep::Insert,
+                common.substr(prefix.size()),
+                {},
+                names.size() > 1 ? std::string(folder) + common : std::string()};
+    }
+    if (names.size() == 1 || lastTab != typed) return {TabStep::Beep, {}, {}, std::string(typed)};
+    return {TabStep::List, {}, std::move(names), std::string(lastTab)};
 }
 
 std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line) {

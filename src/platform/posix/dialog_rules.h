@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -60,6 +61,32 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
 
 // Whether a name fits a dialog's pattern, "*.EXT": it ends in .EXT, in any case.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
+
+// A name in the folder that Tab completes in.
+struct FolderEntry {
+    std::string Name;
+    bool Folder;
+};
+
+enum class TabStep { Beep, Insert, List };
+
+struct TabPlan {
+    TabStep Step;
+    std::string Insert;                // Insert: the text that goes in at the cursor
+    std::vector<std::string> Choices;  // List: the names, folders with their slash
+    std::string LastTab;               // what the next Tab needs to know of this one
+};
+
+// The folder part of a line typed into a file dialog: up to its last slash.
+std::string_view TypedFolder(std::string_view typed);
+
+// What Tab does at the end of typed, the whole line being one path: entries
+// are the names in the folder of its last part, lastTab what the previous
+// Tab left. Folders and the names that fit the patterns are offered, hidden
+// ones only when the name begins with a dot. The part all offered names
+// share goes in; when nothing more does, a second Tab lists them.
+TabPlan PlanTab(std::string_view typed, const std::vector<FolderEntry>& entries, std::string_view patterns,
+                std::string_view lastTab);
 
 // A Yes/No/Cancel answer line: its button, or nothing when it is none of
 // the box's words.

@@ -20,23 +20,9 @@
 namespace platform {
 namespace {
 
-// The folder of the file chosen last in this run; the first dialog starts
-// in the current directory. The process's own directory never changes.
-std::string g_dialogFolder;
-
-// Whether a script's first answer has been read, since only it can carry
-// the byte-order mark that some editors put in front of a saved file.
-bool g_scriptStarted = false;
-
-// Whether a script's prompt waits on standard error for the rest of its line
-// (a script's answer is not echoed).
-bool g_promptOpen = false;
-
-void Prompt(const std::string& text) {
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
-    if (!text.empty()) g_promptOpen = text.back() != '\n';
-}
+// The dialogs' one record: where they start, what a script has said so far,
+// and the terminal's modes and line editor.
+terminal::TerminalState g_session{};
 
 // One answer line of a script or pipe, without its line end (LF or CR LF,
 // and a leading UTF-8 byte-order mark, as Windows editors save text); false
@@ -47,8 +33,8 @@ bool ReadAnswer(std::string* line) {
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
     if (c == EOF && (line->empty() || std::ferror(stdin))) return false;
     if (!line->empty() && line->back() == '\r') line->pop_back();
-    if (!g_scriptStarted && line->rfind("\xEF\xBB\xBF", 0) == 0) line->erase(0, 3);
-    g_scriptStarted = true;
+    if (!g_session.ScriptStarted && line->rfind("\xEF\xBB\xBF", 0) == 0) line->erase(0, 3);
+    g_session.ScriptStarted = true;
     return true;
 }
 
@@ -65,26 +51,28 @@ std::string CurrentFolder() {
     return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
 }
 
+// The folder of the file chosen last in this run; the first dialog starts
+// in the current directory. The process's own directory never changes.
 const std::string& DialogFolder() {
-    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
-    return g_dialogFolder;
+    if (g_session.DialogFolder.empty()) g_session.DialogFolder = CurrentFolder();
+    return g_session.DialogFolder;
 }
 
 // A Save into a folder that does not exist fails later; it leaves the
 // dialogs where they were.
 void FollowChosenPath(const std::string& path) {
     const std::string folder = FolderOf(path);
-    if (ProbePath(folder) == PathKind::Directory) g_dialogFolder = folder;
+    if (ProbePath(folder) == PathKind::Directory) g_session.DialogFolder = folder;
 }
 
 bool AskInScript(const DialogQuery& query, const std::string& heading, std::string* path) {
     const std::string ask =
         query.Proposed.empty() ? std::string("File name: ") : "File name [" + query.Proposed + "]: ";
-    Prompt(heading + "\nIn " + query.Folder + "\n" + ask);
+    terminal::Say(g_session, heading + "\nIn " + query.Folder + "\n" + ask);
     std::string line;
     if (!ReadAnswer(&line)) return false;
     const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
-    if (outcome.Step == DialogStep::Refuse) Prompt("\n" + outcome.Note + "\n");
+    if (outcome.Step == DialogStep::Refuse) terminal::Say(g_session, "\n" + outcome.Note + "\n");
     if (outcome.Step != DialogStep::Accept) return false;
     *path = outcome.Path;
     return true;
@@ -110,22 +98,22 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
     // The proposed name stands in the edited line; an emptied line cancels.
     const std::string prefill = query.Proposed;
     query.Proposed.clear();
-    Prompt(terminal::Heading(heading) + "\nIn " + query.Folder + "\n");
-    terminal::SetCompletion(query.Folder, query.Home, dialog.FilterPattern);
+    terminal::Say(g_session, terminal::Heading(heading) + "\nIn " + query.Folder + "\n");
+    terminal::SetCompletion(g_session, query.Folder, query.Home, dialog.FilterPattern);
     for (std::string line = prefill;;) {
-        if (!terminal::ReadFileName(line, &line)) return false;
+        if (!terminal::ReadFileName(g_session, line, &line)) return false;
         const DialogOutcome outcome = JudgeDialogAnswer(line, query, ProbePath);
         if (outcome.Step == DialogStep::Cancel) return false;
         if (outcome.Step == DialogStep::Refuse) {
-            terminal::Note(outcome.Note);
+            terminal::Note(g_session, outcome.Note);
             continue;
         }
         if (outcome.Step == DialogStep::ConfirmReplace) {
-            const Answer answer = terminal::AskReplace(outcome.Path);
+            const Answer answer = terminal::AskReplace(g_session, outcome.Path);
             if (answer == Answer::Cancel) return false;
             if (answer == Answer::No) continue;
         }
-        terminal::RememberPath(outcome.Path);
+        terminal::RememberPath(g_session, outcome.Path);
         *path = outcome.Path;
         return true;
     }
@@ -157,7 +145,7 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     if (!chosen) return false;
     std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
     if (turn.Answer == nullptr || turn.First) FollowChosenPath(path);
-    if (turn.Answer != nullptr && interactive) terminal::RememberPath(path);
+    if (turn.Answer != nullptr && interactive) terminal::RememberPath(g_session, path);
     return true;
 }
 
@@ -165,19 +153,23 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
 
 // Beside the prompts, since both write standard error: a line said while a
 // prompt is open starts on a line of its own.
-void SayLine(std::string_view text) { Prompt((g_promptOpen ? "\n" : "") + std::string(text) + "\n"); }
+void SayLine(std::string_view text) {
+    terminal::Say(g_session, (g_session.PromptOpen ? "\n" : "") + std::string(text) + "\n");
+}
+
+void terminal::StartDialogs() { terminal::Attach(g_session); }
 
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
     if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
-    if (terminal::IsInteractive()) return terminal::AskYesNoCancel(caption, text);
-    Prompt(std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
+    if (terminal::IsInteractive()) return terminal::AskYesNoCancel(g_session, caption, text);
+    terminal::Say(g_session, std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
     std::string line;
     if (!ReadAnswer(&line)) return Answer::Cancel;  // as when the box is closed
     if (const std::optional<Answer> answer = JudgeMessageBoxAnswer(line)) return *answer;
-    Prompt("\nNot an answer: \"" + line + "\" (answer y, n or c)\n");
+    terminal::Say(g_session, "\nNot an answer: \"" + line + "\" (answer y, n or c)\n");
     return Answer::NotAnAnswer;
 }
 

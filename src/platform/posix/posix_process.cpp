@@ -147,7 +147,7 @@ void FillClosedStandardStreams() {
 void InitProcess() {
     FillClosedStandardStreams();  // before anything else opens a file
     std::setlocale(LC_CTYPE, "");
-    terminal::SaveInitialMode();
+    terminal::StartDialogs();
     const char* codeset = nl_langinfo(CODESET);
     g_utf8Console = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 

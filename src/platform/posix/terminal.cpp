@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,35 +21,21 @@
 namespace platform::terminal {
 namespace {
 
-termios g_initialMode;
-volatile sig_atomic_t g_haveInitialMode = 0;
+// The record the signal handlers reach: a stop or resize while a question
+// waits, an interrupt or a fault at any time.
+TerminalState* volatile g_attached = nullptr;
 
 // A lone Esc reaches the editor as this otherwise unused control key.
 constexpr wchar_t kLoneEscape = 0x1D;
 constexpr int kEscapeWaitMs = 40;
-
-EditLine* g_editor = nullptr;
-History* g_history = nullptr;
-
-// What Tab completes against: the dialog's folder, home and pattern.
-std::string g_completeFolder = ".";
-std::string g_completeHome;
-std::string g_completePattern = "*";
-
-// A stop (Ctrl-Z) while a question or dialog waits puts the line mode back
-// for the shell; the continue takes the reading mode again and has the
-// prompt drawn anew. A resize has the edited line laid out again.
-termios g_lineMode;
-termios g_readMode;
-volatile sig_atomic_t g_continued = 0;
-volatile sig_atomic_t g_resized = 0;
 constexpr int kWakeUp = -3;
 
 void OnStop(int) {
     const int savedErrno = errno;
+    TerminalState& state = *g_attached;
     // Once the shell has the terminal back (the rest of a pipeline stopped
     // first), its mode is no longer ours to set.
-    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) tcsetattr(STDIN_FILENO, TCSANOW, &state.LineMode);
     struct sigaction stop {};
     struct sigaction ours {};
     stop.sa_handler = SIG_DFL;
@@ -62,17 +47,18 @@ void OnStop(int) {
     raise(SIGTSTP);  // stopped here until the shell continues us
     sigprocmask(SIG_SETMASK, &old, nullptr);
     sigaction(SIGTSTP, &ours, nullptr);
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_readMode);
-    g_continued = 1;
+    tcsetattr(STDIN_FILENO, TCSANOW, &state.ReadMode);
+    state.Continued = 1;
     errno = savedErrno;
 }
 
-void OnResize(int) { g_resized = 1; }
+void OnResize(int) { g_attached->Resized = 1; }
 
 // Stops and resizes are ours while one read waits; the previous actions are
 // kept in old[2] and put back afterwards. No SA_RESTART: the read returns,
 // so that the prompt can be drawn again.
-void CatchStops(struct sigaction (&old)[2]) {
+void CatchStops(TerminalState& state, struct sigaction (&old)[2]) {
+    g_attached = &state;
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     action.sa_handler = OnStop;
@@ -90,7 +76,7 @@ bool UseColour() { return isatty(STDERR_FILENO) && std::getenv("NO_COLOR") == nu
 
 // One byte from the terminal, -1 at its end, -2 when the wait ran out, or
 // kWakeUp after a stop and continue or a resize.
-int ReadByte(int timeoutMs) {
+int ReadByte(const TerminalState& state, int timeoutMs) {
     if (timeoutMs >= 0) {
         pollfd pfd{STDIN_FILENO, POLLIN, 0};
         if (poll(&pfd, 1, timeoutMs) <= 0) return -2;
@@ -100,7 +86,7 @@ int ReadByte(int timeoutMs) {
         const ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n == 1) return c;
         if (n < 0 && errno == EINTR) {
-            if (g_continued || g_resized) return kWakeUp;
+            if (state.Continued || state.Resized) return kWakeUp;
             continue;
         }
         return -1;
@@ -114,23 +100,27 @@ bool IsLoneEscape() {
     return poll(&pfd, 1, kEscapeWaitMs) <= 0;
 }
 
-// Whether g_readMode holds the editor's mode yet: the editor sets it as
-// el_gets starts, and keeps it for the whole line.
-bool g_haveEditorMode = false;
+TerminalState& StateOf(EditLine* editor) {
+    void* state = nullptr;
+    el_get(editor, EL_CLIENTDATA, &state);
+    return *static_cast<TerminalState*>(state);
+}
 
 // The next byte for the editor; after a stop or a resize the line is drawn
-// again first.
+// again first. The editor sets its mode as el_gets starts and keeps it for
+// the whole line, so the first byte read takes it as the mode to resume in.
 int ReadEditorByte(EditLine* editor) {
-    if (!g_haveEditorMode) g_haveEditorMode = tcgetattr(STDIN_FILENO, &g_readMode) == 0;
+    TerminalState& state = StateOf(editor);
+    if (!state.HaveEditorMode) state.HaveEditorMode = tcgetattr(STDIN_FILENO, &state.ReadMode) == 0;
     for (;;) {
-        const int c = ReadByte(-1);
+        const int c = ReadByte(state, -1);
         if (c != kWakeUp) return c;
-        if (g_resized) {
-            g_resized = 0;
+        if (state.Resized) {
+            state.Resized = 0;
             el_resize(editor);
         }
-        if (g_continued) {
-            g_continued = 0;
+        if (state.Continued) {
+            state.Continued = 0;
             el_set(editor, EL_REFRESH);
         }
     }
@@ -155,9 +145,9 @@ int ReadEditorChar(EditLine* editor, wchar_t* out) {
         if (next < 0) return 0;
         bytes[i] = static_cast<char>(next);
     }
-    std::mbstate_t state{};
+    std::mbstate_t mb{};
     wchar_t wide = 0;
-    *out = std::mbrtowc(&wide, bytes, static_cast<std::size_t>(length), &state) > 0 ? wide : L'?';
+    *out = std::mbrtowc(&wide, bytes, static_cast<std::size_t>(length), &mb) > 0 ? wide : L'?';
     return 1;
 }
 
@@ -168,55 +158,33 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Tab completes the file or folder name before the cursor; the whole line is
-// one path, spaces and all, relative to the dialog's folder. Folders (with
-// their slash) and the files that fit the dialog's pattern are offered. When
-// the names share nothing more, a second Tab lists them.
-unsigned char CompleteFileName(EditLine* editor, int) {
-    static std::string lastAsked;
-    const LineInfo* info = el_line(editor);
-    const std::string typed(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
-    const std::size_t slash = typed.rfind('/');
-    const std::string shownFolder = slash == std::string::npos ? "" : typed.substr(0, slash + 1);
-    const std::string prefix = typed.substr(shownFolder.size());
-    const std::string folder = MakeAbsolute(shownFolder, g_completeFolder, g_completeHome);
-
-    std::vector<std::string> names;
+std::vector<FolderEntry> ReadFolder(const std::string& folder) {
+    std::vector<FolderEntry> entries;
     if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0) continue;
-            if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
-            if (IsFolder(folder + "/" + name))
-                names.push_back(name + "/");
-            else if (MatchesPattern(name, g_completePattern))
-                names.push_back(name);
-        }
+        while (const dirent* entry = readdir(dir))
+            entries.push_back({entry->d_name, IsFolder(folder + "/" + entry->d_name)});
         closedir(dir);
     }
-    if (names.empty()) return CC_REFRESH_BEEP;
-    std::sort(names.begin(), names.end());
+    return entries;
+}
 
-    std::string common = names.front();
-    for (const std::string& name : names) {
-        std::size_t n = 0;
-        while (n < common.size() && n < name.size() && common[n] == name[n]) ++n;
-        common.resize(n);
-    }
-    if (names.size() > 1 && !common.empty() && common.back() == '/') common.pop_back();
-    if (common.size() > prefix.size()) {
-        el_insertstr(editor, common.substr(prefix.size()).c_str());
-        // Still more than one: the next Tab lists them.
-        lastAsked = names.size() > 1 ? shownFolder + common : "";
+// Tab completes the file or folder name before the cursor, as PlanTab says,
+// in the folder that the line names relative to the dialog's folder.
+unsigned char CompleteFileName(EditLine* editor, int) {
+    TerminalState& state = StateOf(editor);
+    const LineInfo* info = el_line(editor);
+    const std::string typed(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
+    const std::string folder = MakeAbsolute(std::string(TypedFolder(typed)), state.CompleteFolder, state.CompleteHome);
+    const TabPlan plan = PlanTab(typed, ReadFolder(folder), state.CompletePatterns, state.LastTab);
+    state.LastTab = plan.LastTab;
+    if (plan.Step == TabStep::Insert) {
+        el_insertstr(editor, plan.Insert.c_str());
         return CC_REFRESH;
     }
-    if (names.size() == 1 || lastAsked != typed) {
-        lastAsked = typed;
-        return CC_REFRESH_BEEP;
-    }
+    if (plan.Step == TabStep::Beep) return CC_REFRESH_BEEP;
     std::string list = "\n";
-    for (const std::string& name : names) list += name + "  ";
-    std::fprintf(stderr, "%s\n", list.c_str());
+    for (const std::string& name : plan.Choices) list += name + "  ";
+    Say(state, list + "\n");
     return CC_REDISPLAY;
 }
 
@@ -226,115 +194,125 @@ const char* Prompt(EditLine*) {
     return UseColour() ? coloured.c_str() : plain.c_str();
 }
 
-EditLine* Editor() {
-    if (g_editor != nullptr) return g_editor;
-    g_editor = el_init("velmarsh", stdin, stderr, stderr);
-    g_history = history_init();
+EditLine* Editor(TerminalState& state) {
+    if (state.Editor != nullptr) return state.Editor;
+    EditLine* editor = el_init("velmarsh", stdin, stderr, stderr);
+    History* paths = history_init();
+    state.Editor = editor;
+    state.Paths = paths;
+    g_attached = &state;
+    std::atexit([] {
+        el_end(g_attached->Editor);
+        history_end(g_attached->Paths);
+    });
     HistEvent event;
-    history(g_history, &event, H_SETSIZE, 100);
-    el_set(g_editor, EL_HIST, history, g_history);
-    el_set(g_editor, EL_EDITOR, "emacs");
+    history(paths, &event, H_SETSIZE, 100);
+    el_set(editor, EL_CLIENTDATA, &state);
+    el_set(editor, EL_HIST, history, paths);
+    el_set(editor, EL_EDITOR, "emacs");
     // Signals are ours: an interrupt puts the terminal back (InitProcess), a
     // stop and continue redraws the line (ReadEditorByte).
-    el_set(g_editor, EL_SIGNAL, 0);
-    el_set(g_editor, EL_PROMPT_ESC, Prompt, '\1');
-    el_set(g_editor, EL_GETCFN, ReadEditorChar);
-    el_set(g_editor, EL_ADDFN, "velmarsh-complete", "Complete a file or folder name", CompleteFileName);
-    el_set(g_editor, EL_ADDFN, "velmarsh-cancel", "Cancel the dialog", CancelDialog);
-    el_set(g_editor, EL_BIND, "^I", "velmarsh-complete", nullptr);
-    el_set(g_editor, EL_BIND, "^D", "velmarsh-cancel", nullptr);
-    el_set(g_editor, EL_BIND, "^]", "velmarsh-cancel", nullptr);
-    el_set(g_editor, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
-    el_set(g_editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+    el_set(editor, EL_SIGNAL, 0);
+    el_set(editor, EL_PROMPT_ESC, Prompt, '\1');
+    el_set(editor, EL_GETCFN, ReadEditorChar);
+    el_set(editor, EL_ADDFN, "velmarsh-complete", "Complete a file or folder name", CompleteFileName);
+    el_set(editor, EL_ADDFN, "velmarsh-cancel", "Cancel the dialog", CancelDialog);
+    el_set(editor, EL_BIND, "^I", "velmarsh-complete", nullptr);
+    el_set(editor, EL_BIND, "^D", "velmarsh-cancel", nullptr);
+    el_set(editor, EL_BIND, "^]", "velmarsh-cancel", nullptr);
+    el_set(editor, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
+    el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
     for (const char* home : {"\033[H", "\033OH", "\033[1~", "\033[7~"})
-        el_set(g_editor, EL_BIND, home, "ed-move-to-beg", nullptr);
+        el_set(editor, EL_BIND, home, "ed-move-to-beg", nullptr);
     for (const char* end : {"\033[F", "\033OF", "\033[4~", "\033[8~"})
-        el_set(g_editor, EL_BIND, end, "ed-move-to-end", nullptr);
-    std::atexit([] {
-        el_end(g_editor);
-        history_end(g_history);
-    });
-    return g_editor;
+        el_set(editor, EL_BIND, end, "ed-move-to-end", nullptr);
+    return editor;
 }
 
 // One key, read with the terminal in single-key mode; kWakeUp when a stop
 // and continue came first. An interrupt meanwhile puts the terminal back
 // before the process goes (the handlers of InitProcess).
-int ReadKey() {
-    if (tcgetattr(STDIN_FILENO, &g_lineMode) != 0) return -1;
-    g_readMode = g_lineMode;
-    g_readMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    g_readMode.c_cc[VMIN] = 1;
-    g_readMode.c_cc[VTIME] = 0;
-    g_continued = 0;
+int ReadKey(TerminalState& state) {
+    if (tcgetattr(STDIN_FILENO, &state.LineMode) != 0) return -1;
+    state.ReadMode = state.LineMode;
+    state.ReadMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    state.ReadMode.c_cc[VMIN] = 1;
+    state.ReadMode.c_cc[VTIME] = 0;
+    state.Continued = 0;
     struct sigaction old[2];
-    CatchStops(old);
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_readMode);
-    int key = ReadByte(-1);
-    for (; key == kWakeUp && !g_continued; key = ReadByte(-1)) g_resized = 0;  // nothing to redraw
-    g_continued = 0;
+    CatchStops(state, old);
+    tcsetattr(STDIN_FILENO, TCSANOW, &state.ReadMode);
+    int key = ReadByte(state, -1);
+    for (; key == kWakeUp && !state.Continued; key = ReadByte(state, -1)) state.Resized = 0;  // nothing to redraw
+    state.Continued = 0;
     if (key == 0x1B && !IsLoneEscape()) {
-        while (ReadByte(kEscapeWaitMs) >= 0) {}
+        while (ReadByte(state, kEscapeWaitMs) >= 0) {}
         key = 0;  // a cursor or function key: not an answer
     }
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_lineMode);
+    tcsetattr(STDIN_FILENO, TCSANOW, &state.LineMode);
     ReleaseStops(old);
     return key;
 }
 
-void Say(const std::string& text) {
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
-}
-
 // The next key for a question whose prompt is out; after a stop and continue
 // the prompt is drawn again on a line of its own.
-int ReadAnswerKey(const std::string& prompt) {
+int ReadAnswerKey(TerminalState& state, const std::string& prompt) {
     for (;;) {
-        const int key = ReadKey();
+        const int key = ReadKey(state);
         if (key != kWakeUp) return key;
-        Say("\n" + prompt);
+        Say(state, "\n" + prompt);
     }
 }
 
 }  // namespace
 
-bool IsInteractive() { return isatty(STDIN_FILENO) != 0; }
-
-void SaveInitialMode() {
-    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_initialMode) == 0) g_haveInitialMode = 1;
+void Attach(TerminalState& state) {
+    g_attached = &state;
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &state.InitialMode) == 0) state.HaveInitialMode = 1;
 }
 
 void Restore() {
-    if (g_haveInitialMode) tcsetattr(STDIN_FILENO, TCSANOW, &g_initialMode);
+    const TerminalState* state = g_attached;
+    if (state != nullptr && state->HaveInitialMode) tcsetattr(STDIN_FILENO, TCSANOW, &state->InitialMode);
+}
+
+bool IsInteractive() { return isatty(STDIN_FILENO) != 0; }
+
+void Say(TerminalState& state, const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+    if (!text.empty()) state.PromptOpen = text.back() != '\n';
+}
+
+void Note(TerminalState& state, const std::string& text) {
+    Say(state, (UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n");
 }
 
 std::string Heading(const std::string& text) { return UseColour() ? "\033[1;36m" + text + "\033[0m" : text; }
 
-void Note(const std::string& text) { Say((UseColour() ? "\033[33m" + text + "\033[0m" : text) + "\n"); }
-
-void SetCompletion(const std::string& folder, const std::string& home, const std::string& pattern) {
-    g_completeFolder = folder;
-    g_completeHome = home;
-    g_completePattern = pattern;
+void SetCompletion(TerminalState& state, const std::string& folder, const std::string& home,
+                   const std::string& patterns) {
+    state.CompleteFolder = folder;
+    state.CompleteHome = home;
+    state.CompletePatterns = patterns;
 }
 
-bool ReadFileName(const std::string& prefill, std::string* line) {
-    EditLine* editor = Editor();
+bool ReadFileName(TerminalState& state, const std::string& prefill, std::string* line) {
+    EditLine* editor = Editor(state);
     el_reset(editor);
     if (!prefill.empty()) el_push(editor, prefill.c_str());
     int count = 0;
-    tcgetattr(STDIN_FILENO, &g_lineMode);
-    g_readMode = g_lineMode;  // until the editor's first read takes its own
-    g_haveEditorMode = false;
-    g_continued = 0;
-    g_resized = 0;
+    tcgetattr(STDIN_FILENO, &state.LineMode);
+    state.ReadMode = state.LineMode;  // until the editor's first read takes its own
+    state.HaveEditorMode = false;
+    state.Continued = 0;
+    state.Resized = 0;
     struct sigaction old[2];
-    CatchStops(old);
+    CatchStops(state, old);
     const char* text = el_gets(editor, &count);
     ReleaseStops(old);
     if (text == nullptr || count <= 0) {
-        Say("\n");
+        Say(state, "\n");
         return false;
     }
     line->assign(text, static_cast<std::size_t>(count));
@@ -342,18 +320,18 @@ bool ReadFileName(const std::string& prefill, std::string* line) {
     return true;
 }
 
-void RememberPath(const std::string& path) {
+void RememberPath(TerminalState& state, const std::string& path) {
     HistEvent event;
-    if (g_history != nullptr) history(g_history, &event, H_ENTER, path.c_str());
+    if (state.Paths != nullptr) history(state.Paths, &event, H_ENTER, path.c_str());
 }
 
-Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
-    Say("\n" + Heading(caption) + "\n" + text + "\n");
+Answer AskYesNoCancel(TerminalState& state, const std::string& caption, const std::string& text) {
+    Say(state, "\n" + Heading(caption) + "\n" + text + "\n");
     const std::string prompt =
         UseColour() ? "\033[1m[Y]es, [N]o, [C]ancel\033[0m (default Yes): " : "[Y]es, [N]o, [C]ancel (default Yes): ";
-    Say(prompt);
+    Say(state, prompt);
     for (;;) {
-        const int key = ReadAnswerKey(prompt);
+        const int key = ReadAnswerKey(state, prompt);
         Answer answer;
         if (key == 'y' || key == 'Y' || key == '\r' || key == '\n')
             answer = Answer::Yes;
@@ -363,24 +341,24 @@ Answer AskYesNoCancel(const std::string& caption, const std::string& text) {
             answer = Answer::Cancel;
         else
             continue;
-        Say(answer == Answer::Yes ? "Yes\n" : answer == Answer::No ? "No\n" : "Cancel\n");
+        Say(state, answer == Answer::Yes ? "Yes\n" : answer == Answer::No ? "No\n" : "Cancel\n");
         return answer;
     }
 }
 
-Answer AskReplace(const std::string& path) {
+Answer AskReplace(TerminalState& state, const std::string& path) {
     const std::string prompt = path + " already exists. Replace it? [y/N]: ";
-    Say(prompt);
-    const int key = ReadAnswerKey(prompt);
+    Say(state, prompt);
+    const int key = ReadAnswerKey(state, prompt);
     if (key == 'y' || key == 'Y') {
-        Say("Yes\n");
+        Say(state, "Yes\n");
         return Answer::Yes;
     }
     if (key == 0x1B || key == 0x04 || key < 0) {
-        Say("Cancel\n");
+        Say(state, "Cancel\n");
         return Answer::Cancel;
     }
-    Say("No\n");  // any other answer: choose another name
+    Say(state, "No\n");  // any other answer: choose another name
     return Answer::No;
 }
 
