@@ -14,7 +14,7 @@ import zipfile
 
 from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
                      write, ToolTest)
-from scenarios import SCENARIOS, layer_steps
+from scenarios import SCENARIOS, EditedImport, ExportAll, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WIN_BUILD = os.path.abspath(os.environ.get("WIN_BUILD", os.path.join(HERE, "..", "..", "build-win")))
@@ -24,6 +24,9 @@ UNIT_TESTS_EXE = os.path.join(WIN_BUILD, "tests", "win32", "unit_tests_win.exe")
 FAULT_PROBE_EXE = os.path.join(WIN_BUILD, "tests", "win32", "fault_probe.exe")
 WINE_USER = "velwine"
 SHIPPED_EXE = os.path.join(WIN_BUILD, "dist", "velmarsh.exe")
+# Folders named outside the ANSI code page, and inside it but shown otherwise
+# by the console's code page.
+UNICODE_FOLDERS = ("Карты", "Zoë maps")
 
 wine = None
 run_dir = None
@@ -42,7 +45,9 @@ class Wine:
         # VELMARSH_WINEPREFIX (a folder the Wine user may write) lets two
         # checkouts run these tests at once, each with a Wine of its own.
         prefix = os.environ.get("VELMARSH_WINEPREFIX", os.path.join(home, "velmarsh-wineprefix"))
-        self.env = {"PATH": "/usr/bin:/bin", "HOME": home, "WINEDEBUG": "-all", "LC_ALL": "C",
+        # Wine takes Unix file names and arguments in the locale's character
+        # set: UTF-8, as on any desktop, or no name outside ASCII gets through.
+        self.env = {"PATH": "/usr/bin:/bin", "HOME": home, "WINEDEBUG": "-all", "LC_ALL": "C.UTF-8",
                     "WINEPREFIX": prefix, "WINEDLLOVERRIDES": "mscoree,mshtml="}
         self.display = self.start_display()
         self.env["DISPLAY"] = self.display
@@ -131,14 +136,15 @@ def tearDownModule():
 class WindowsContext:
     sharing_violation = 32
 
-    def __init__(self, test):
+    def __init__(self, test, folder=""):
         self.test = test
+        self.folder = folder
 
     def path(self, name):
-        return windows_path(self.test.path(name))
+        return windows_path(self.local(name))
 
     def local(self, name):
-        return self.test.path(name)
+        return self.test.path(os.path.join(self.folder, name))
 
 
 class WindowsBuild(ToolTest):
@@ -183,14 +189,23 @@ class WindowsBuild(ToolTest):
                         os.remove(os.path.join(self.dir, name))
                     self.run_scenario(scenario_class(), by_arguments)
 
-    def run_scenario(self, scenario, by_arguments):
+    def test_folders_with_any_name(self):
+        # The world loaded, exported by the dialogs and imported by the
+        # command line, with the paths printed as typed.
+        for folder in UNICODE_FOLDERS:
+            os.makedirs(self.path(folder))
+            for scenario_class, by_arguments in ((ExportAll, False), (EditedImport, True)):
+                with self.subTest(folder=folder, scenario=scenario_class.__name__):
+                    self.run_scenario(scenario_class(), by_arguments, folder)
+
+    def run_scenario(self, scenario, by_arguments, folder=""):
         """The scenario with its dialogs answered by winauto, or given by its
         command line, which shows no dialog: one shown would never be answered."""
-        ctx = WindowsContext(self)
+        ctx = WindowsContext(self, folder)
         if by_arguments and scenario.arguments(ctx) is None:
             return
-        self.world(**scenario.world)
-        ctx.before = World(read(self.path("WOODS.WLD")))
+        self.world(os.path.join(folder, "WOODS.WLD"), **scenario.world)
+        ctx.before = World(read(ctx.local("WOODS.WLD")))
         scenario.prepare(ctx)
         if by_arguments:
             out, rc = self.run_arguments(scenario.arguments(ctx))
@@ -210,17 +225,17 @@ class WindowsBuild(ToolTest):
 
     def write_steps(self, steps, name="steps.txt"):
         script = self.path(name)
-        with open(script, "w") as f:
+        with open(script, "w", encoding="utf-8") as f:
             for step in steps:
                 f.write("\t".join(step) + "\r\n")
         self.share()
         return script
 
-    def run_steps(self, steps, cwd=None):
+    def run_steps(self, steps, cwd=None, args=()):
         """The tool with its dialogs answered by winauto; its output and exit code."""
         helper = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(steps))], cwd=self.dir, stderr=subprocess.PIPE)
         try:
-            r = wine.run([VELMARSH_EXE], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            r = wine.run([VELMARSH_EXE, *args], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                          timeout=180)
         finally:
             _, helper_err = helper.communicate(timeout=60)
@@ -245,6 +260,17 @@ class WindowsBuild(ToolTest):
             "Reading and writing LM data...Done!"), 0))
         out, rc = self.run_arguments(["export", r"maps\WOODS.WLD", "smallmap"])  # not replaced
         self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(""), 1))
+
+    def test_world_dropped_on_the_program(self):
+        # Explorer starts the program with the dropped file's full path: no
+        # world dialog, and the proposed names beside that world.
+        folder = UNICODE_FOLDERS[0]
+        os.makedirs(self.path(folder))
+        local = self.world(f"{folder}/WOODS.WLD", width=7, height=5)
+        world = windows_path(local)
+        out, rc = self.run_steps(layer_steps(None, {"smallmap": ("yes", None)}), args=[world])
+        self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(
+            f"Writing {windows_path(self.path(folder + '/smallmap.bmp'))}...Done!", ""), 0))
 
     def test_dialogs_start_beside_the_last_file(self):
         # Each run starts in a folder; the world is answered by a relative

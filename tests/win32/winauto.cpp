@@ -8,7 +8,7 @@
 //
 // Each line of SCRIPT is a step, its fields separated by tabs:
 //   box     CAPTION  yes|no|cancel   a message box: press that button
-//   file    CAPTION  PATH            a file dialog: type PATH, press OK
+//   file    CAPTION  PATH            a file dialog: type PATH (UTF-8), press OK
 //   accept  CAPTION                  a file dialog: press OK on its proposal
 //   cancel  CAPTION                  a file dialog: press Cancel
 //   start   alone|shared  CODEPAGE  COMMAND
@@ -134,6 +134,13 @@ bool WithToolConsole(Look look) {
     return result;
 }
 
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n - 1 : 0);
+    return wide;
+}
+
 bool WaitForText(const std::string& text) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kStepTimeoutMs) {
@@ -186,8 +193,10 @@ bool Step(const std::vector<std::string>& f) {
         HWND dialog = WaitForWindow(f[1], 0);
         if (dialog == nullptr) return false;
         Sleep(200);
-        if (verb == "file")
-            SendMessageA(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f[2].c_str()));
+        if (verb == "file") {
+            const std::wstring path = Wide(f[2]);
+            SendMessageW(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        }
         Press(dialog, verb == "cancel" ? IDCANCEL : IDOK);
         WaitGone(dialog, 2000);
         return true;

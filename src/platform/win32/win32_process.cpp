@@ -2,8 +2,11 @@
 #include "platform/console_frame.h"
 #include "platform/platform.h"
 #include "platform/runtime_report.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
+
+#include <shellapi.h>  // needs windows.h first
 
 #include <string>
 
@@ -23,21 +26,40 @@ bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
     return true;
 }
 
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(handle, &mode) != 0;
+}
+
+bool WriteConsoleAll(HANDLE handle, std::wstring_view text) {
+    while (!text.empty()) {
+        DWORD done = 0;
+        if (!::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) || done == 0)
+            return false;
+        text.remove_prefix(done);
+    }
+    return true;
+}
+
+// UTF-8 text: a console window is given its characters, so that a path shows
+// as typed whatever the console's code page; a file or a pipe gets the bytes
+// as they stand.
+bool WriteText(HANDLE handle, std::string_view utf8) {
+    return IsConsole(handle) ? WriteConsoleAll(handle, Utf16(utf8)) : WriteAll(handle, utf8.data(), utf8.size());
+}
+
 // Relative to the module the address lies in, so that it can be looked up in
 // that module's map whatever address it was loaded at.
 std::uint32_t RelativeAddress(const void* address) {
     HMODULE module = nullptr;
     auto value = reinterpret_cast<std::uintptr_t>(address);
-    if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                             static_cast<LPCSTR>(address), &module))
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<LPCWSTR>(address), &module))
         value -= reinterpret_cast<std::uintptr_t>(module);
     return static_cast<std::uint32_t>(value);
 }
 
-bool StdoutIsConsole() {
-    DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
+bool StdoutIsConsole() { return IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 // A console made for this run alone (a double-click) closes with the run;
 // the run then waits for Enter so that its last lines can be read. From a
@@ -205,7 +227,7 @@ int FinishRun(int exitCode) {
 }
 
 void ConsoleWrite(std::string_view bytes) {
-    if (WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size())) return;
+    if (WriteText(::GetStdHandle(STD_OUTPUT_HANDLE), bytes)) return;
     const std::string why = report::kConsoleLost + std::to_string(::GetLastError()) + ")\r\n";
     WriteAll(::GetStdHandle(STD_ERROR_HANDLE), why.data(), why.size());
     RuntimeError(101, __builtin_return_address(0));
@@ -220,20 +242,37 @@ void ConsoleWriteText(std::string_view text) {
     ConsoleWrite(lines);
 }
 
-// A console set to UTF-8 (chcp 65001) shows the box only as UTF-8; files,
-// pipes and every other code page get the bytes as they stand.
+// Files and pipes get the bytes as they stand. A console shows the box as its
+// code page shows those bytes, or, set to UTF-8 (chcp 65001), as the
+// box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437) {
-    const bool utf8 = StdoutIsConsole() && ::GetConsoleOutputCP() == CP_UTF8;
-    ConsoleWrite(utf8 ? FrameAsUtf8(cp437) : std::string(cp437));
+    if (!StdoutIsConsole()) return ConsoleWrite(cp437);
+    const UINT codePage = ::GetConsoleOutputCP();
+    if (codePage == CP_UTF8) return ConsoleWrite(FrameAsUtf8(cp437));
+    std::wstring text(cp437.size(), L'\0');
+    const int length = ::MultiByteToWideChar(codePage, 0, cp437.data(), static_cast<int>(cp437.size()), text.data(),
+                                             static_cast<int>(text.size()));
+    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    ConsoleWrite(Utf8(text));
 }
 
 void SayLine(std::string_view text) {
     std::string line(text);
     line += "\r\n";
-    WriteAll(::GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
+    WriteText(::GetStdHandle(STD_ERROR_HANDLE), line);
 }
 
-std::vector<std::string> CommandLine(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
+// The system's own UTF-16 command line, not the C runtime's arguments in the
+// ANSI code page, so that a world dropped from any folder arrives whole.
+std::vector<std::string> CommandLine(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (words == nullptr) return {argv + (argc > 0 ? 1 : 0), argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8(words[i]));
+    ::LocalFree(words);
+    return arguments;
+}
 
 void RuntimeError(int code, const void* address) {
     void* frames[kMaxFrames];
