@@ -320,13 +320,15 @@ class WindowsBuild(ToolTest):
         return read(self.path("screen.txt")).decode("utf-8")
 
     def test_console_of_its_own_waits_for_enter(self):
-        # Started by a double-click: the console is the run's alone.
+        # Started by a double-click: the console is the run's alone, its dialog
+        # in front of it.
         exe = f'"{windows_path(VELMARSH_EXE)}"'
-        self.in_console([("start", "alone", "0", exe), ("cancel", "Open WOODS.WLD"),
+        self.in_console([("start", "alone", "0", exe), ("front", "Open WOODS.WLD"), ("cancel", "Open WOODS.WLD"),
                          ("waiting", "Press Enter to close this window."), ("exit", "0")])
         # From a command prompt the console is shared, and the run ends at once;
         # the box shows as UTF-8 where the console's code page is UTF-8.
-        screen = self.in_console([("start", "shared", "65001", exe), ("cancel", "Open WOODS.WLD"), ("exit", "0")])
+        screen = self.in_console([("start", "shared", "65001", exe), ("front", "Open WOODS.WLD"),
+                                  ("cancel", "Open WOODS.WLD"), ("exit", "0")])
         self.assertTrue(screen.startswith(banner().decode("cp437").replace("\r", "")), screen)
         self.assertNotIn("Press Enter", screen)
 
@@ -342,7 +344,9 @@ class WindowsBuild(ToolTest):
         write(path, pristine)
         exe = f'"{windows_path(VELMARSH_EXE)}"'
         imports = {layer: ("no", windows_path(self.path(f"{layer}.bmp"))) for layer in ("lmheight", "largemap")}
-        screen = self.in_console([("start", "shared", "0", exe)] + layer_steps(windows_path(path), imports) +
+        steps = layer_steps(windows_path(path), imports)
+        steps.insert(1, ("front", "Export SmallMap BMP"))
+        screen = self.in_console([("start", "shared", "0", exe)] + steps +
                                  [("screen", "Reading and writing LM data..."), ("ctrl-c",), ("exit", "0xC000013A")])
         self.assertIn("Reading and writing LM data...Done!", screen)
         self.assertTrue(read(path) == complete)

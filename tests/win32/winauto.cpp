@@ -11,6 +11,10 @@
 //   file    CAPTION  PATH            a file dialog: type PATH (UTF-8), press OK
 //   accept  CAPTION                  a file dialog: press OK on its proposal
 //   cancel  CAPTION                  a file dialog: press Cancel
+//   front   CAPTION                  a dialog or box is in front, owned by the
+//                                    tool's console window, and stays in front
+//                                    when the console is brought forward (as a
+//                                    click on it does); it is left open
 //   start   alone|shared  CODEPAGE  COMMAND
 //                                    start the tool in a console of its own,
 //                                    or in winauto's (CODEPAGE 0: as it is)
@@ -46,6 +50,8 @@ struct Search {
     HWND Found;
 };
 
+constexpr int kAnyWindow = -1;
+
 HWND FileNameControl(HWND dialog) {
     for (int id : {kFileNameCombo, kFileNameEdit})
         if (HWND control = GetDlgItem(dialog, id)) return control;
@@ -57,8 +63,9 @@ BOOL CALLBACK Visit(HWND window, LPARAM data) {
     char caption[512] = {};
     GetWindowTextA(window, caption, sizeof caption);
     if (!IsWindowVisible(window) || search->Caption != caption) return TRUE;
-    const bool fits = search->NeedControl != 0 ? GetDlgItem(window, search->NeedControl) != nullptr
-                                               : FileNameControl(window) != nullptr;
+    const bool fits = search->NeedControl == kAnyWindow ? true
+                      : search->NeedControl != 0        ? GetDlgItem(window, search->NeedControl) != nullptr
+                                                        : FileNameControl(window) != nullptr;
     if (!fits) return TRUE;
     search->Found = window;
     return FALSE;
@@ -141,13 +148,46 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-bool WaitForText(const std::string& text) {
+template <typename Check>
+bool WaitFor(Check check) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kStepTimeoutMs) {
-        if (WithToolConsole([&] { return ConsoleText().find(text) != std::string::npos; })) return true;
+        if (check()) return true;
         Sleep(50);
     }
     return false;
+}
+
+bool Above(HWND window, HWND other) {
+    for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+        if (h == window) return true;
+        if (h == other) return false;
+    }
+    return false;
+}
+
+bool InFront(const std::string& caption) {
+    HWND window = WaitForWindow(caption, kAnyWindow);
+    HWND console = nullptr;
+    WithToolConsole([&] { return (console = GetConsoleWindow()) != nullptr; });
+    if (window == nullptr || console == nullptr) return false;
+    if (GetWindow(window, GW_OWNER) != console) {
+        std::fprintf(stderr, "winauto: %s is not owned by the console\n", caption.c_str());
+        return false;
+    }
+    if (!WaitFor([&] { return GetForegroundWindow() == window; })) {
+        std::fprintf(stderr, "winauto: %s did not come to the front\n", caption.c_str());
+        return false;
+    }
+    SetForegroundWindow(console);
+    Sleep(200);
+    if (Above(window, console)) return true;
+    std::fprintf(stderr, "winauto: %s went behind the console\n", caption.c_str());
+    return false;
+}
+
+bool WaitForText(const std::string& text) {
+    return WaitFor([&] { return WithToolConsole([&] { return ConsoleText().find(text) != std::string::npos; }); });
 }
 
 bool PressEnterInConsole() {
@@ -202,6 +242,7 @@ bool Step(const std::vector<std::string>& f) {
         return true;
     }
     if (verb == "start" && f.size() == 4) return Start(f);
+    if (verb == "front" && f.size() == 2) return InFront(f[1]);
     if (verb == "screen" && f.size() == 2) return WaitForText(f[1]);
     if (verb == "ctrl-c" && f.size() == 1) {
         SetConsoleCtrlHandler(nullptr, TRUE);  // for the tool, not for winauto

@@ -1,5 +1,6 @@
 // The common Open and Save dialogs and the message box, or the answers given
-// to them ahead. Paths are UTF-8 here and UTF-16 at the system's calls.
+// to them ahead. Paths are UTF-8 here and UTF-16 at the system's calls. The
+// console window owns every dialog and box, so that they stay in front of it.
 #include "platform/given_answers.h"
 #include "platform/platform.h"
 #include "platform/win32/wide_text.h"
@@ -141,7 +142,7 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
     const std::wstring extension = dialog.DefaultExt != nullptr ? Utf16(dialog.DefaultExt) : std::wstring();
     OPENFILENAMEW description{};
     description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
-    description.hwndOwner = nullptr;
+    description.hwndOwner = ::GetConsoleWindow();  // none without a console window
     description.lpstrFilter = filter.c_str();
     description.lpstrFile = file.data();
     description.nMaxFile = kWidePathSize;
@@ -172,9 +173,11 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
 bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameW, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameW, true); }
 
+// In front of the console, which it owns; the question icon says it asks.
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
     if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
-    switch (::MessageBoxW(nullptr, Utf16(text).c_str(), Utf16(caption).c_str(), MB_YESNOCANCEL)) {
+    const UINT style = MB_YESNOCANCEL | MB_ICONQUESTION | MB_SETFOREGROUND;
+    switch (::MessageBoxW(::GetConsoleWindow(), Utf16(text).c_str(), Utf16(caption).c_str(), style)) {
         case IDYES: return Answer::Yes;
         case IDNO: return Answer::No;
         default: return Answer::Cancel;  // closed, or failed
