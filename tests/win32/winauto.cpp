@@ -19,7 +19,10 @@
 //                                    start the tool in a console of its own,
 //                                    or in winauto's (CODEPAGE 0: as it is)
 //   screen  TEXT                     wait until the tool's console shows TEXT
-//   ctrl-c                           press Ctrl-C in winauto's console
+//   ctrl-c                           press Ctrl-C in the tool's console
+//   title   [TEXT]                   the tool's console has the title TEXT;
+//                                    without TEXT, the title that winauto's
+//                                    console had before the start
 //   waiting TEXT                     the tool (alone) still runs and shows
 //                                    TEXT; press Enter in its console
 //   save    FILE                     the console's text, UTF-8, to FILE
@@ -43,6 +46,7 @@ constexpr DWORD kStepTimeoutMs = 60000;
 
 PROCESS_INFORMATION g_tool{};
 bool g_toolAlone = false;
+std::wstring g_titleBefore;
 
 struct Search {
     std::string Caption;
@@ -148,6 +152,12 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
+std::wstring ConsoleTitle() {
+    wchar_t title[1024] = {};
+    GetConsoleTitleW(title, 1024);
+    return title;
+}
+
 template <typename Check>
 bool WaitFor(Check check) {
     const DWORD start = GetTickCount();
@@ -211,6 +221,7 @@ bool Start(const std::vector<std::string>& f) {
     g_toolAlone = f[1] == "alone";
     const UINT codePage = static_cast<UINT>(std::strtoul(f[2].c_str(), nullptr, 0));
     if (codePage != 0 && !SetConsoleOutputCP(codePage)) return false;
+    g_titleBefore = ConsoleTitle();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     std::string command = f[3];
@@ -244,9 +255,13 @@ bool Step(const std::vector<std::string>& f) {
     if (verb == "start" && f.size() == 4) return Start(f);
     if (verb == "front" && f.size() == 2) return InFront(f[1]);
     if (verb == "screen" && f.size() == 2) return WaitForText(f[1]);
+    if (verb == "title" && f.size() <= 2) {
+        const std::wstring title = f.size() == 2 ? Wide(f[1]) : g_titleBefore;
+        return WaitFor([&] { return WithToolConsole([&] { return ConsoleTitle() == title; }); });
+    }
     if (verb == "ctrl-c" && f.size() == 1) {
         SetConsoleCtrlHandler(nullptr, TRUE);  // for the tool, not for winauto
-        return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+        return WithToolConsole([] { return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0; });
     }
     if (verb == "waiting" && f.size() == 2) {
         if (!WaitForText(f[1]) || WaitForSingleObject(g_tool.hProcess, 500) != WAIT_TIMEOUT) return false;

@@ -67,6 +67,16 @@ bool StdoutIsConsole() { return IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE)); }
 // at the start, when the console's company is what it was made with.
 bool g_ownConsole = false;
 
+// The console's title says "Velmarsh" while the run lasts; a console shared
+// with the shell that started the run gets its own title back at the end.
+wchar_t g_sharedTitle[1024];
+bool g_restoreTitle = false;
+
+void RestoreTitle() {
+    if (g_restoreTitle) ::SetConsoleTitleW(g_sharedTitle);
+    g_restoreTitle = false;
+}
+
 void KeepOwnConsoleOpen() {
     if (!g_ownConsole) return;
     static const char kPrompt[] = "Press Enter to close this window.";
@@ -93,6 +103,7 @@ void KeepOwnConsoleOpen() {
     const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
     WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
     KeepOwnConsoleOpen();
+    RestoreTitle();
     ::ExitProcess(static_cast<UINT>(code));
 }
 
@@ -180,14 +191,20 @@ LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* info) {
 SRWLOCK g_interruptLock = SRWLOCK_INIT;
 bool g_holding = false;
 bool g_interrupted = false;
+bool g_closing = false;  // the console is going: the run may not wait for Enter
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
+    const bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
     ::AcquireSRWLockExclusive(&g_interruptLock);
     const bool holding = g_holding;
     if (holding) g_interrupted = true;
+    if (holding && !key) g_closing = true;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
-    if (!holding) return FALSE;  // the system's own handler ends the run at once
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    if (!holding) {
+        if (key) RestoreTitle();
+        return FALSE;  // the system's own handler ends the run at once
+    }
+    if (key) return TRUE;
     // Closing the console ends the process when this returns: wait here for
     // ReleaseInterrupts, which ends it itself.
     for (;;) ::Sleep(INFINITE);
@@ -204,9 +221,14 @@ void HoldInterrupts() {
 void ReleaseInterrupts() {
     ::AcquireSRWLockExclusive(&g_interruptLock);
     g_holding = false;
-    const bool interrupted = g_interrupted;
+    const bool interrupted = g_interrupted, closing = g_closing;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
-    if (interrupted) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (!interrupted) return;
+    // The move's last line can be read before a window of its own closes; a
+    // window being closed waits for nobody.
+    if (!closing) KeepOwnConsoleOpen();
+    RestoreTitle();
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 void InitProcess() {
@@ -218,11 +240,15 @@ void InitProcess() {
     ::AddVectoredExceptionHandler(1, OnStackOverflow);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     DWORD processes[2];
-    g_ownConsole = ::GetConsoleProcessList(processes, 2) == 1 && StdoutIsConsole();
+    const DWORD sharing = ::GetConsoleProcessList(processes, 2);
+    g_ownConsole = sharing == 1 && StdoutIsConsole();
+    g_restoreTitle = sharing > 1 && ::GetConsoleTitleW(g_sharedTitle, sizeof g_sharedTitle / sizeof(wchar_t)) > 0;
+    ::SetConsoleTitleW(L"Velmarsh");
 }
 
 int FinishRun(int exitCode) {
     KeepOwnConsoleOpen();
+    RestoreTitle();
     return exitCode;
 }
 
