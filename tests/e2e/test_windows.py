@@ -7,6 +7,7 @@ import os
 import pwd
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -34,6 +35,12 @@ run_dir = None
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def symbol_count(path):
+    """NumberOfSymbols of a program's COFF header, behind "PE\\0\\0"."""
+    data = read(path)
+    return struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 16)[0]
 
 
 class Wine:
@@ -356,7 +363,7 @@ class WindowsBuild(ToolTest):
                     ("screen", "Reading and writing LM data...Done!")] + end + [("exit", "0xC000013A")])
                 self.assertTrue(read(path) == complete)
 
-    def test_shipped_exe_carries_manifest_and_version_and_no_debug_information(self):
+    def test_shipped_exe_carries_manifest_icon_and_version_and_no_debug_information(self):
         shipped = SHIPPED_EXE
         exe = read(shipped)
         version = banner().split(b" v")[1].split(b" \xba")[0].decode()  # "3.00 beta 2"
@@ -367,8 +374,27 @@ class WindowsBuild(ToolTest):
                                   check=True).stdout
         self.assertIn(b".rsrc", sections)
         self.assertNotIn(b".debug_info", sections)
-        self.assertIn(b".debug_info", subprocess.run(["x86_64-w64-mingw32-objdump", "-h", shipped + ".debug"],
-                                                     stdout=subprocess.PIPE, check=True).stdout)
+        # Icons, their group, the version and the manifest among the resources;
+        # every image of our drawn icon is in the program.
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", shipped], stdout=subprocess.PIPE,
+                              check=True).stdout.decode()
+        types = {int(t, 16) for t in re.findall(r"^[0-9a-f]{3}   Entry: ID: 0x([0-9a-f]+),", dump, re.M)}
+        self.assertEqual(types, {3, 14, 16, 24})
+        icon = read(os.path.join(WIN_BUILD, "generated", "velmarsh.ico"))
+        entries = [struct.unpack_from("<BBBBHHII", icon, 6 + 16 * i) for i in range(struct.unpack_from("<H", icon, 4)[0])]
+        self.assertEqual(sorted(e[0] or 256 for e in entries), [16, 24, 32, 48, 256])
+        for entry in entries:
+            self.assertIn(icon[entry[7]:entry[7] + entry[6]], exe)
+        # No symbol table in the program; the debug file beside it has it and
+        # finds the source line of an address.
+        self.assertEqual(symbol_count(shipped), 0)
+        self.assertGreater(symbol_count(shipped + ".debug"), 0)
+        names = subprocess.run(["x86_64-w64-mingw32-nm", shipped + ".debug"], stdout=subprocess.PIPE,
+                               check=True).stdout.decode()
+        (main,) = re.findall(r"^([0-9a-f]+) T main$", names, re.M)
+        where = subprocess.run(["x86_64-w64-mingw32-addr2line", "-e", shipped + ".debug", main],
+                               stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertRegex(where, r"src/driver/main\.cpp:\d+")
         # The zip holds that program and a README.txt for Windows users.
         (archive,) = [f for f in os.listdir(WIN_BUILD) if re.fullmatch(r"velmarsh-.*-win64\.zip", f)]
         with zipfile.ZipFile(os.path.join(WIN_BUILD, archive)) as z:
