@@ -204,6 +204,13 @@ class WindowsBuild(ToolTest):
             for scenario_class, by_arguments in ((ExportAll, False), (EditedImport, True)):
                 with self.subTest(folder=folder, scenario=scenario_class.__name__):
                     self.run_scenario(scenario_class(), by_arguments, folder)
+        # The path's length counts UTF-8 bytes: fewer than 319 letters, more
+        # bytes, and the dialog's choice is refused like a cancel.
+        deep = os.path.join(UNICODE_FOLDERS[0] * 16, UNICODE_FOLDERS[0] * 16, "WOODS.WLD")
+        os.makedirs(os.path.dirname(self.path(deep)))
+        world = windows_path(self.world(deep, width=7, height=5))
+        self.assertLess(len(world), 319)
+        self.assertEqual(self.run_steps([("file", "Open WOODS.WLD", world)]), (banner(), 0))
 
     def run_scenario(self, scenario, by_arguments, folder=""):
         """The scenario with its dialogs answered by winauto, or given by its
