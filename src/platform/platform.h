@@ -13,7 +13,8 @@
 namespace platform {
 
 // Every path the tool handles fits here with its zero byte; the dialogs
-// refuse longer ones.
+// refuse longer ones. The size counts bytes, not letters: on Windows the
+// paths are UTF-8.
 inline constexpr std::uint32_t kFileNameBufferSize = 320;
 
 // ---- Files ---------------------------------------------------------------
@@ -116,8 +117,9 @@ void InitProcess();
 // its last lines can be read before the window closes.
 int FinishRun(int exitCode);
 
-// One output statement: the bytes go out at once. A failed write ends the
-// run with runtime error 101.
+// One output statement: the bytes go out at once (a Windows console window
+// is given the UTF-8 text as characters). A failed write ends the run with
+// runtime error 101.
 void ConsoleWrite(std::string_view bytes);
 // Like ConsoleWrite, for text holding the code page 437 frame bytes of the
 // banner; where the console expects UTF-8 they become box-drawing characters.

@@ -7,6 +7,7 @@ import os
 import pwd
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -14,7 +15,7 @@ import zipfile
 
 from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
                      write, ToolTest)
-from scenarios import SCENARIOS, layer_steps
+from scenarios import SCENARIOS, EditedImport, ExportAll, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WIN_BUILD = os.path.abspath(os.environ.get("WIN_BUILD", os.path.join(HERE, "..", "..", "build-win")))
@@ -24,6 +25,9 @@ UNIT_TESTS_EXE = os.path.join(WIN_BUILD, "tests", "win32", "unit_tests_win.exe")
 FAULT_PROBE_EXE = os.path.join(WIN_BUILD, "tests", "win32", "fault_probe.exe")
 WINE_USER = "velwine"
 SHIPPED_EXE = os.path.join(WIN_BUILD, "dist", "velmarsh.exe")
+# Folders named outside the ANSI code page, and inside it but shown otherwise
+# by the console's code page.
+UNICODE_FOLDERS = ("Карты", "Zoë maps")
 
 wine = None
 run_dir = None
@@ -31,6 +35,12 @@ run_dir = None
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def symbol_count(path):
+    """NumberOfSymbols of a program's COFF header, behind "PE\\0\\0"."""
+    data = read(path)
+    return struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 16)[0]
 
 
 class Wine:
@@ -42,7 +52,9 @@ class Wine:
         # VELMARSH_WINEPREFIX (a folder the Wine user may write) lets two
         # checkouts run these tests at once, each with a Wine of its own.
         prefix = os.environ.get("VELMARSH_WINEPREFIX", os.path.join(home, "velmarsh-wineprefix"))
-        self.env = {"PATH": "/usr/bin:/bin", "HOME": home, "WINEDEBUG": "-all", "LC_ALL": "C",
+        # Wine takes Unix file names and arguments in the locale's character
+        # set: UTF-8, as on any desktop, or no name outside ASCII gets through.
+        self.env = {"PATH": "/usr/bin:/bin", "HOME": home, "WINEDEBUG": "-all", "LC_ALL": "C.UTF-8",
                     "WINEPREFIX": prefix, "WINEDLLOVERRIDES": "mscoree,mshtml="}
         self.display = self.start_display()
         self.env["DISPLAY"] = self.display
@@ -131,14 +143,15 @@ def tearDownModule():
 class WindowsContext:
     sharing_violation = 32
 
-    def __init__(self, test):
+    def __init__(self, test, folder=""):
         self.test = test
+        self.folder = folder
 
     def path(self, name):
-        return windows_path(self.test.path(name))
+        return windows_path(self.local(name))
 
     def local(self, name):
-        return self.test.path(name)
+        return self.test.path(os.path.join(self.folder, name))
 
 
 class WindowsBuild(ToolTest):
@@ -183,14 +196,30 @@ class WindowsBuild(ToolTest):
                         os.remove(os.path.join(self.dir, name))
                     self.run_scenario(scenario_class(), by_arguments)
 
-    def run_scenario(self, scenario, by_arguments):
+    def test_folders_with_any_name(self):
+        # The world loaded, exported by the dialogs and imported by the
+        # command line, with the paths printed as typed.
+        for folder in UNICODE_FOLDERS:
+            os.makedirs(self.path(folder))
+            for scenario_class, by_arguments in ((ExportAll, False), (EditedImport, True)):
+                with self.subTest(folder=folder, scenario=scenario_class.__name__):
+                    self.run_scenario(scenario_class(), by_arguments, folder)
+        # The path's length counts UTF-8 bytes: fewer than 319 letters, more
+        # bytes, and the dialog's choice is refused like a cancel.
+        deep = os.path.join(UNICODE_FOLDERS[0] * 16, UNICODE_FOLDERS[0] * 16, "WOODS.WLD")
+        os.makedirs(os.path.dirname(self.path(deep)))
+        world = windows_path(self.world(deep, width=7, height=5))
+        self.assertLess(len(world), 319)
+        self.assertEqual(self.run_steps([("file", "Open WOODS.WLD", world)]), (banner(), 0))
+
+    def run_scenario(self, scenario, by_arguments, folder=""):
         """The scenario with its dialogs answered by winauto, or given by its
         command line, which shows no dialog: one shown would never be answered."""
-        ctx = WindowsContext(self)
+        ctx = WindowsContext(self, folder)
         if by_arguments and scenario.arguments(ctx) is None:
             return
-        self.world(**scenario.world)
-        ctx.before = World(read(self.path("WOODS.WLD")))
+        self.world(os.path.join(folder, "WOODS.WLD"), **scenario.world)
+        ctx.before = World(read(ctx.local("WOODS.WLD")))
         scenario.prepare(ctx)
         if by_arguments:
             out, rc = self.run_arguments(scenario.arguments(ctx))
@@ -210,17 +239,17 @@ class WindowsBuild(ToolTest):
 
     def write_steps(self, steps, name="steps.txt"):
         script = self.path(name)
-        with open(script, "w") as f:
+        with open(script, "w", encoding="utf-8") as f:
             for step in steps:
                 f.write("\t".join(step) + "\r\n")
         self.share()
         return script
 
-    def run_steps(self, steps, cwd=None):
+    def run_steps(self, steps, cwd=None, args=()):
         """The tool with its dialogs answered by winauto; its output and exit code."""
         helper = wine.popen([WINAUTO_EXE, windows_path(self.write_steps(steps))], cwd=self.dir, stderr=subprocess.PIPE)
         try:
-            r = wine.run([VELMARSH_EXE], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            r = wine.run([VELMARSH_EXE, *args], cwd=cwd or self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                          timeout=180)
         finally:
             _, helper_err = helper.communicate(timeout=60)
@@ -245,6 +274,17 @@ class WindowsBuild(ToolTest):
             "Reading and writing LM data...Done!"), 0))
         out, rc = self.run_arguments(["export", r"maps\WOODS.WLD", "smallmap"])  # not replaced
         self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(""), 1))
+
+    def test_world_dropped_on_the_program(self):
+        # Explorer starts the program with the dropped file's full path: no
+        # world dialog, and the proposed names beside that world.
+        folder = UNICODE_FOLDERS[0]
+        os.makedirs(self.path(folder))
+        local = self.world(f"{folder}/WOODS.WLD", width=7, height=5)
+        world = windows_path(local)
+        out, rc = self.run_steps(layer_steps(None, {"smallmap": ("yes", None)}), args=[world])
+        self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(
+            f"Writing {windows_path(self.path(folder + '/smallmap.bmp'))}...Done!", ""), 0))
 
     def test_dialogs_start_beside_the_last_file(self):
         # Each run starts in a folder; the world is answered by a relative
@@ -294,13 +334,17 @@ class WindowsBuild(ToolTest):
         return read(self.path("screen.txt")).decode("utf-8")
 
     def test_console_of_its_own_waits_for_enter(self):
-        # Started by a double-click: the console is the run's alone.
+        # Started by a double-click: the console is the run's alone, its dialog
+        # in front of it.
         exe = f'"{windows_path(VELMARSH_EXE)}"'
-        self.in_console([("start", "alone", "0", exe), ("cancel", "Open WOODS.WLD"),
-                         ("waiting", "Press Enter to close this window."), ("exit", "0")])
-        # From a command prompt the console is shared, and the run ends at once;
-        # the box shows as UTF-8 where the console's code page is UTF-8.
-        screen = self.in_console([("start", "shared", "65001", exe), ("cancel", "Open WOODS.WLD"), ("exit", "0")])
+        self.in_console([("start", "alone", "0", exe), ("front", "Open WOODS.WLD"), ("title", "Velmarsh"),
+                         ("cancel", "Open WOODS.WLD"), ("waiting", "Press Enter to close this window."),
+                         ("exit", "0")])
+        # From a command prompt the console is shared, and the run ends at once,
+        # giving the console its title back; the box shows as UTF-8 where the
+        # console's code page is UTF-8.
+        screen = self.in_console([("start", "shared", "65001", exe), ("front", "Open WOODS.WLD"),
+                                  ("title", "Velmarsh"), ("cancel", "Open WOODS.WLD"), ("exit", "0"), ("title",)])
         self.assertTrue(screen.startswith(banner().decode("cp437").replace("\r", "")), screen)
         self.assertNotIn("Press Enter", screen)
 
@@ -313,15 +357,20 @@ class WindowsBuild(ToolTest):
         run_tool(answers, self.dir, exe=VELMARSH)  # the Linux build: the complete import
         complete = read(path)
         self.assertNotEqual(complete, pristine)
-        write(path, pristine)
         exe = f'"{windows_path(VELMARSH_EXE)}"'
         imports = {layer: ("no", windows_path(self.path(f"{layer}.bmp"))) for layer in ("lmheight", "largemap")}
-        screen = self.in_console([("start", "shared", "0", exe)] + layer_steps(windows_path(path), imports) +
-                                 [("screen", "Reading and writing LM data..."), ("ctrl-c",), ("exit", "0xC000013A")])
-        self.assertIn("Reading and writing LM data...Done!", screen)
-        self.assertTrue(read(path) == complete)
+        steps = layer_steps(windows_path(path), imports)
+        steps.insert(1, ("front", "Export SmallMap BMP"))
+        # A console of its own shows the move's end before it closes.
+        for console, end in (("shared", []), ("alone", [("waiting", "Press Enter to close this window.")])):
+            with self.subTest(console=console):
+                write(path, pristine)
+                self.in_console([("start", console, "0", exe)] + steps + [
+                    ("screen", "Reading and writing LM data..."), ("ctrl-c",),
+                    ("screen", "Reading and writing LM data...Done!")] + end + [("exit", "0xC000013A")])
+                self.assertTrue(read(path) == complete)
 
-    def test_shipped_exe_carries_manifest_and_version_and_no_debug_information(self):
+    def test_shipped_exe_carries_manifest_icon_and_version_and_no_debug_information(self):
         shipped = SHIPPED_EXE
         exe = read(shipped)
         version = banner().split(b" v")[1].split(b" \xba")[0].decode()  # "3.00 beta 2"
@@ -332,8 +381,27 @@ class WindowsBuild(ToolTest):
                                   check=True).stdout
         self.assertIn(b".rsrc", sections)
         self.assertNotIn(b".debug_info", sections)
-        self.assertIn(b".debug_info", subprocess.run(["x86_64-w64-mingw32-objdump", "-h", shipped + ".debug"],
-                                                     stdout=subprocess.PIPE, check=True).stdout)
+        # Icons, their group, the version and the manifest among the resources;
+        # every image of our drawn icon is in the program.
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", shipped], stdout=subprocess.PIPE,
+                              check=True).stdout.decode()
+        types = {int(t, 16) for t in re.findall(r"^[0-9a-f]{3}   Entry: ID: 0x([0-9a-f]+),", dump, re.M)}
+        self.assertEqual(types, {3, 14, 16, 24})
+        icon = read(os.path.join(WIN_BUILD, "generated", "velmarsh.ico"))
+        entries = [struct.unpack_from("<BBBBHHII", icon, 6 + 16 * i) for i in range(struct.unpack_from("<H", icon, 4)[0])]
+        self.assertEqual(sorted(e[0] or 256 for e in entries), [16, 24, 32, 48, 256])
+        for entry in entries:
+            self.assertIn(icon[entry[7]:entry[7] + entry[6]], exe)
+        # No symbol table in the program; the debug file beside it has it and
+        # finds the source line of an address.
+        self.assertEqual(symbol_count(shipped), 0)
+        self.assertGreater(symbol_count(shipped + ".debug"), 0)
+        names = subprocess.run(["x86_64-w64-mingw32-nm", shipped + ".debug"], stdout=subprocess.PIPE,
+                               check=True).stdout.decode()
+        (main,) = re.findall(r"^([0-9a-f]+) T main$", names, re.M)
+        where = subprocess.run(["x86_64-w64-mingw32-addr2line", "-e", shipped + ".debug", main],
+                               stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertRegex(where, r"src/driver/main\.cpp:\d+")
         # The zip holds that program and a README.txt for Windows users.
         (archive,) = [f for f in os.listdir(WIN_BUILD) if re.fullmatch(r"velmarsh-.*-win64\.zip", f)]
         with zipfile.ZipFile(os.path.join(WIN_BUILD, archive)) as z:

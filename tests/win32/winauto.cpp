@@ -8,14 +8,21 @@
 //
 // Each line of SCRIPT is a step, its fields separated by tabs:
 //   box     CAPTION  yes|no|cancel   a message box: press that button
-//   file    CAPTION  PATH            a file dialog: type PATH, press OK
+//   file    CAPTION  PATH            a file dialog: type PATH (UTF-8), press OK
 //   accept  CAPTION                  a file dialog: press OK on its proposal
 //   cancel  CAPTION                  a file dialog: press Cancel
+//   front   CAPTION                  a dialog or box is in front, owned by the
+//                                    tool's console window, and stays in front
+//                                    when the console is brought forward (as a
+//                                    click on it does); it is left open
 //   start   alone|shared  CODEPAGE  COMMAND
 //                                    start the tool in a console of its own,
 //                                    or in winauto's (CODEPAGE 0: as it is)
 //   screen  TEXT                     wait until the tool's console shows TEXT
-//   ctrl-c                           press Ctrl-C in winauto's console
+//   ctrl-c                           press Ctrl-C in the tool's console
+//   title   [TEXT]                   the tool's console has the title TEXT;
+//                                    without TEXT, the title that winauto's
+//                                    console had before the start
 //   waiting TEXT                     the tool (alone) still runs and shows
 //                                    TEXT; press Enter in its console
 //   save    FILE                     the console's text, UTF-8, to FILE
@@ -39,12 +46,15 @@ constexpr DWORD kStepTimeoutMs = 60000;
 
 PROCESS_INFORMATION g_tool{};
 bool g_toolAlone = false;
+std::wstring g_titleBefore;
 
 struct Search {
     std::string Caption;
     int NeedControl;  // a control id the window must have, or 0 for a file name box
     HWND Found;
 };
+
+constexpr int kAnyWindow = -1;
 
 HWND FileNameControl(HWND dialog) {
     for (int id : {kFileNameCombo, kFileNameEdit})
@@ -57,8 +67,9 @@ BOOL CALLBACK Visit(HWND window, LPARAM data) {
     char caption[512] = {};
     GetWindowTextA(window, caption, sizeof caption);
     if (!IsWindowVisible(window) || search->Caption != caption) return TRUE;
-    const bool fits = search->NeedControl != 0 ? GetDlgItem(window, search->NeedControl) != nullptr
-                                               : FileNameControl(window) != nullptr;
+    const bool fits = search->NeedControl == kAnyWindow ? true
+                      : search->NeedControl != 0        ? GetDlgItem(window, search->NeedControl) != nullptr
+                                                        : FileNameControl(window) != nullptr;
     if (!fits) return TRUE;
     search->Found = window;
     return FALSE;
@@ -134,13 +145,59 @@ bool WithToolConsole(Look look) {
     return result;
 }
 
-bool WaitForText(const std::string& text) {
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n - 1 : 0);
+    return wide;
+}
+
+std::wstring ConsoleTitle() {
+    wchar_t title[1024] = {};
+    GetConsoleTitleW(title, 1024);
+    return title;
+}
+
+template <typename Check>
+bool WaitFor(Check check) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kStepTimeoutMs) {
-        if (WithToolConsole([&] { return ConsoleText().find(text) != std::string::npos; })) return true;
+        if (check()) return true;
         Sleep(50);
     }
     return false;
+}
+
+bool Above(HWND window, HWND other) {
+    for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+        if (h == window) return true;
+        if (h == other) return false;
+    }
+    return false;
+}
+
+bool InFront(const std::string& caption) {
+    HWND window = WaitForWindow(caption, kAnyWindow);
+    HWND console = nullptr;
+    WithToolConsole([&] { return (console = GetConsoleWindow()) != nullptr; });
+    if (window == nullptr || console == nullptr) return false;
+    if (GetWindow(window, GW_OWNER) != console) {
+        std::fprintf(stderr, "winauto: %s is not owned by the console\n", caption.c_str());
+        return false;
+    }
+    if (!WaitFor([&] { return GetForegroundWindow() == window; })) {
+        std::fprintf(stderr, "winauto: %s did not come to the front\n", caption.c_str());
+        return false;
+    }
+    SetForegroundWindow(console);
+    Sleep(200);
+    if (Above(window, console)) return true;
+    std::fprintf(stderr, "winauto: %s went behind the console\n", caption.c_str());
+    return false;
+}
+
+bool WaitForText(const std::string& text) {
+    return WaitFor([&] { return WithToolConsole([&] { return ConsoleText().find(text) != std::string::npos; }); });
 }
 
 bool PressEnterInConsole() {
@@ -164,6 +221,7 @@ bool Start(const std::vector<std::string>& f) {
     g_toolAlone = f[1] == "alone";
     const UINT codePage = static_cast<UINT>(std::strtoul(f[2].c_str(), nullptr, 0));
     if (codePage != 0 && !SetConsoleOutputCP(codePage)) return false;
+    g_titleBefore = ConsoleTitle();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     std::string command = f[3];
@@ -186,17 +244,24 @@ bool Step(const std::vector<std::string>& f) {
         HWND dialog = WaitForWindow(f[1], 0);
         if (dialog == nullptr) return false;
         Sleep(200);
-        if (verb == "file")
-            SendMessageA(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f[2].c_str()));
+        if (verb == "file") {
+            const std::wstring path = Wide(f[2]);
+            SendMessageW(FileNameControl(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        }
         Press(dialog, verb == "cancel" ? IDCANCEL : IDOK);
         WaitGone(dialog, 2000);
         return true;
     }
     if (verb == "start" && f.size() == 4) return Start(f);
+    if (verb == "front" && f.size() == 2) return InFront(f[1]);
     if (verb == "screen" && f.size() == 2) return WaitForText(f[1]);
+    if (verb == "title" && f.size() <= 2) {
+        const std::wstring title = f.size() == 2 ? Wide(f[1]) : g_titleBefore;
+        return WaitFor([&] { return WithToolConsole([&] { return ConsoleTitle() == title; }); });
+    }
     if (verb == "ctrl-c" && f.size() == 1) {
         SetConsoleCtrlHandler(nullptr, TRUE);  // for the tool, not for winauto
-        return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+        return WithToolConsole([] { return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0; });
     }
     if (verb == "waiting" && f.size() == 2) {
         if (!WaitForText(f[1]) || WaitForSingleObject(g_tool.hProcess, 500) != WAIT_TIMEOUT) return false;

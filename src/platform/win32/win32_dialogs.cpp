@@ -1,7 +1,9 @@
 // The common Open and Save dialogs and the message box, or the answers given
-// to them ahead.
+// to them ahead. Paths are UTF-8 here and UTF-16 at the system's calls. The
+// console window owns every dialog and box, so that they stay in front of it.
 #include "platform/given_answers.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
 
@@ -11,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-// The declarations name the dialogs as the ANSI calls do, without the macros.
+// The declarations name the dialogs as the system's calls do, without the macros.
 #undef GetOpenFileName
 #undef GetSaveFileName
 
@@ -24,10 +26,14 @@ namespace {
 // lie.
 std::string g_dialogFolder;
 
+// The longest path the system's calls give back, in UTF-16 units; a path
+// that FileNameBuffer cannot hold as UTF-8 is refused after the call.
+constexpr DWORD kWidePathSize = 32768;
+
 std::string CurrentFolder() {
-    char buffer[MAX_PATH];
-    const DWORD length = ::GetCurrentDirectoryA(sizeof buffer, buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+    std::wstring buffer(kWidePathSize, L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(kWidePathSize, buffer.data());
+    return length > 0 && length < kWidePathSize ? Utf8(std::wstring_view(buffer.data(), length)) : std::string();
 }
 
 std::string FolderOf(const std::string& path) {
@@ -36,12 +42,12 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool IsFolder(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsFile(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -50,11 +56,18 @@ bool LastPartHasDot(const std::string& path) {
     return path.find('.', part == std::string::npos ? 0 : part + 1) != std::string::npos;
 }
 
+// The buffer's size counts UTF-8 bytes: a letter outside ASCII takes two
+// or more.
+bool TooLong(const FileDialog& dialog, const std::string& path) { return path.size() >= dialog.FileBufferSize; }
+
+std::string TooLongNote(const FileDialog& dialog) {
+    return "Path too long: at most " + std::to_string(dialog.FileBufferSize - 1) + " bytes";
+}
+
 // Why a given name cannot be used, as the dialog would have said it; empty
 // when it can.
 std::string Refusal(const FileDialog& dialog, bool save, const std::string& path) {
-    if (path.size() >= dialog.FileBufferSize)
-        return "Path too long: at most " + std::to_string(dialog.FileBufferSize - 1) + " bytes";
+    if (TooLong(dialog, path)) return TooLongNote(dialog);
     if (IsFolder(path)) return path + " is a folder";
     if (!save && (dialog.Flags & kOfnFileMustExist) != 0 && !IsFile(path)) return "File not found: " + path;
     if (save && (dialog.Flags & kOfnOverwritePrompt) != 0 && IsFile(path) && !given::MayReplace())
@@ -73,9 +86,9 @@ bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given
         typed =
             g_dialogFolder + (g_dialogFolder.empty() || g_dialogFolder.back() == '\\' ? "" : "\\") + dialog.FileBuffer;
     }
-    char full[4 * MAX_PATH];
-    const DWORD length = ::GetFullPathNameA(typed.c_str(), sizeof full, full, nullptr);
-    std::string chosen = length > 0 && length < sizeof full ? std::string(full, length) : typed;
+    std::wstring full(kWidePathSize, L'\0');
+    const DWORD length = ::GetFullPathNameW(Utf16(typed).c_str(), kWidePathSize, full.data(), nullptr);
+    std::string chosen = length > 0 && length < kWidePathSize ? Utf8(std::wstring_view(full.data(), length)) : typed;
     if (dialog.DefaultExt != nullptr && !LastPartHasDot(chosen)) {
         std::string withExtension = chosen + ".";
         for (const char* c = dialog.DefaultExt; *c != '\0'; ++c)
@@ -91,17 +104,17 @@ bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given
     return true;
 }
 
-// One filter entry: its text and its pattern, each ending in a zero byte,
-// and one more zero byte after the last.
-std::string Filter(const FileDialog& dialog) {
-    std::string filter = dialog.FilterText;
-    filter += '\0';
-    filter += dialog.FilterPattern;
-    filter += '\0';
+// One filter entry: its text and its pattern, each ending in a zero, and
+// one more zero after the last.
+std::wstring Filter(const FileDialog& dialog) {
+    std::wstring filter = Utf16(dialog.FilterText);
+    filter += L'\0';
+    filter += Utf16(dialog.FilterPattern);
+    filter += L'\0';
     return filter;
 }
 
-using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEA);
+using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEW);
 
 bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
     if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
@@ -121,36 +134,50 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
     std::string start = g_dialogFolder;
     if (!start.empty() && start.back() != '\\') start += '\\';
     start += dialog.FileBuffer;
-    if (start.size() < dialog.FileBufferSize) std::memcpy(dialog.FileBuffer, start.c_str(), start.size() + 1);
+    std::wstring file = Utf16(start);
+    file.resize(kWidePathSize, L'\0');
+    file.back() = L'\0';
 
-    const std::string filter = Filter(dialog);
-    OPENFILENAMEA description{};
+    const std::wstring filter = Filter(dialog), folder = Utf16(g_dialogFolder), title = Utf16(dialog.Title);
+    const std::wstring extension = dialog.DefaultExt != nullptr ? Utf16(dialog.DefaultExt) : std::wstring();
+    OPENFILENAMEW description{};
     description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
-    description.hwndOwner = nullptr;
+    description.hwndOwner = ::GetConsoleWindow();  // none without a console window
     description.lpstrFilter = filter.c_str();
-    description.lpstrFile = dialog.FileBuffer;
-    description.nMaxFile = dialog.FileBufferSize;
-    description.lpstrInitialDir = g_dialogFolder.empty() ? nullptr : g_dialogFolder.c_str();
-    description.lpstrTitle = dialog.Title;
-    description.lpstrDefExt = dialog.DefaultExt;
+    description.lpstrFile = file.data();
+    description.nMaxFile = kWidePathSize;
+    description.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    description.lpstrTitle = title.c_str();
+    description.lpstrDefExt = dialog.DefaultExt != nullptr ? extension.c_str() : nullptr;
     description.Flags = dialog.Flags;
     if (call(&description) == 0) return false;
 
+    // The dialog takes paths of any length; the run holds one of the
+    // buffer's size.
+    const std::string chosen = Utf8(file.c_str());
+    if (TooLong(dialog, chosen)) {
+        SayLine(TooLongNote(dialog) + "; choose a file with a shorter path");
+        return false;
+    }
+    std::memcpy(dialog.FileBuffer, chosen.c_str(), chosen.size() + 1);
+
     // A Save into a folder that does not exist fails later; it leaves the
     // dialogs where they were.
-    const std::string folder = FolderOf(dialog.FileBuffer);
-    if (IsFolder(folder)) g_dialogFolder = folder;
+    const std::string chosenFolder = FolderOf(chosen);
+    if (IsFolder(chosenFolder)) g_dialogFolder = chosenFolder;
     return true;
 }
 
 }  // namespace
 
-bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameA, false); }
-bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameA, true); }
+bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameW, false); }
+bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameW, true); }
 
+// In front of the console, which it owns; the question icon says it asks.
 Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
     if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
-    switch (::MessageBoxA(nullptr, text, caption, MB_YESNOCANCEL)) {
+    const UINT style = MB_YESNOCANCEL | MB_ICONQUESTION | MB_SETFOREGROUND;
+    switch (::MessageBoxW(::GetConsoleWindow(), Utf16(text).c_str(), Utf16(caption).c_str(), style)) {
         case IDYES: return Answer::Yes;
         case IDNO: return Answer::No;
         default: return Answer::Cancel;  // closed, or failed

@@ -1,7 +1,9 @@
 // Files on Windows: the operating system does the sharing, so this is a thin
-// layer over the kernel32 calls with 64-bit positions throughout.
+// layer over the kernel32 calls with 64-bit positions throughout. Paths are
+// UTF-8 and reach the system as UTF-16.
 #include "platform/error_words.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
 
@@ -41,20 +43,11 @@ bool AtPosition(FileHandle file, std::uint64_t position, Transfer transfer) {
     return ok;
 }
 
-// The dialogs give paths in the ANSI code page; the calls that take them
-// here take them wide.
-std::wstring WidePath(const char* path) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
-    if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
-    return wide;
-}
-
 }  // namespace
 
 FileHandle OpenFile(const char* path, Share share, Disposition disposition) {
-    const HANDLE handle = ::CreateFileA(
-        path, GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
+    const HANDLE handle = ::CreateFileW(
+        Utf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
         disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         g_lastError = ::GetLastError();
@@ -122,7 +115,7 @@ std::uint32_t LastError() { return g_lastError; }
 // The world is held against other openers, so the copy reads through the
 // run's own handle; the rename writes through to disk, folder entry included.
 bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed) {
-    const std::wstring temp = WidePath(tempPath), target = WidePath(path);
+    const std::wstring temp = Utf16(tempPath), target = Utf16(path);
     std::uint64_t size = 0;
     *failed = CopyStep::Create;
     if (!GetFileSize(source, &size)) return false;
@@ -180,12 +173,13 @@ std::string DescribeError(std::uint32_t code) {
     const std::string head = "Error " + std::to_string(code) + " means ";
     if (const char* words = words::WordsFor(code, words::System::Windows)) return head + words;
     // Any other code in the system's own words, on one line.
-    char text[512];
+    wchar_t text[512];
     DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, code, 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '.')) --length;
-    const std::string system = length > 0 ? std::string(text, length) : "an error unknown to the system";
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                         nullptr, code, 0, text, sizeof text / sizeof text[0], nullptr);
+    while (length > 0 && (text[length - 1] == L' ' || text[length - 1] == L'.')) --length;
+    const std::string system =
+        length > 0 ? Utf8(std::wstring_view(text, length)) : std::string("an error unknown to the system");
     return head + "\"" + system + "\" here. Check the file and its folder, then run again.";
 }
 

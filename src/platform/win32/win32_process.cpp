@@ -2,8 +2,11 @@
 #include "platform/console_frame.h"
 #include "platform/platform.h"
 #include "platform/runtime_report.h"
+#include "platform/win32/wide_text.h"
 
 #include <windows.h>
+
+#include <shellapi.h>  // needs windows.h first
 
 #include <string>
 
@@ -23,27 +26,56 @@ bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
     return true;
 }
 
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(handle, &mode) != 0;
+}
+
+bool WriteConsoleAll(HANDLE handle, std::wstring_view text) {
+    while (!text.empty()) {
+        DWORD done = 0;
+        if (!::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) || done == 0)
+            return false;
+        text.remove_prefix(done);
+    }
+    return true;
+}
+
+// UTF-8 text: a console window is given its characters, so that a path shows
+// as typed whatever the console's code page; a file or a pipe gets the bytes
+// as they stand.
+bool WriteText(HANDLE handle, std::string_view utf8) {
+    return IsConsole(handle) ? WriteConsoleAll(handle, Utf16(utf8)) : WriteAll(handle, utf8.data(), utf8.size());
+}
+
 // Relative to the module the address lies in, so that it can be looked up in
 // that module's map whatever address it was loaded at.
 std::uint32_t RelativeAddress(const void* address) {
     HMODULE module = nullptr;
     auto value = reinterpret_cast<std::uintptr_t>(address);
-    if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                             static_cast<LPCSTR>(address), &module))
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<LPCWSTR>(address), &module))
         value -= reinterpret_cast<std::uintptr_t>(module);
     return static_cast<std::uint32_t>(value);
 }
 
-bool StdoutIsConsole() {
-    DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
+bool StdoutIsConsole() { return IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 // A console made for this run alone (a double-click) closes with the run;
 // the run then waits for Enter so that its last lines can be read. From a
 // command prompt, or with the report redirected, it ends at once. Decided
 // at the start, when the console's company is what it was made with.
 bool g_ownConsole = false;
+
+// The console's title says "Velmarsh" while the run lasts; a console shared
+// with the shell that started the run gets its own title back at the end.
+wchar_t g_sharedTitle[1024];
+bool g_restoreTitle = false;
+
+void RestoreTitle() {
+    if (g_restoreTitle) ::SetConsoleTitleW(g_sharedTitle);
+    g_restoreTitle = false;
+}
 
 void KeepOwnConsoleOpen() {
     if (!g_ownConsole) return;
@@ -71,6 +103,7 @@ void KeepOwnConsoleOpen() {
     const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
     WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
     KeepOwnConsoleOpen();
+    RestoreTitle();
     ::ExitProcess(static_cast<UINT>(code));
 }
 
@@ -158,14 +191,20 @@ LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* info) {
 SRWLOCK g_interruptLock = SRWLOCK_INIT;
 bool g_holding = false;
 bool g_interrupted = false;
+bool g_closing = false;  // the console is going: the run may not wait for Enter
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
+    const bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
     ::AcquireSRWLockExclusive(&g_interruptLock);
     const bool holding = g_holding;
     if (holding) g_interrupted = true;
+    if (holding && !key) g_closing = true;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
-    if (!holding) return FALSE;  // the system's own handler ends the run at once
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    if (!holding) {
+        if (key) RestoreTitle();
+        return FALSE;  // the system's own handler ends the run at once
+    }
+    if (key) return TRUE;
     // Closing the console ends the process when this returns: wait here for
     // ReleaseInterrupts, which ends it itself.
     for (;;) ::Sleep(INFINITE);
@@ -182,9 +221,14 @@ void HoldInterrupts() {
 void ReleaseInterrupts() {
     ::AcquireSRWLockExclusive(&g_interruptLock);
     g_holding = false;
-    const bool interrupted = g_interrupted;
+    const bool interrupted = g_interrupted, closing = g_closing;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
-    if (interrupted) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (!interrupted) return;
+    // The move's last line can be read before a window of its own closes; a
+    // window being closed waits for nobody.
+    if (!closing) KeepOwnConsoleOpen();
+    RestoreTitle();
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 void InitProcess() {
@@ -196,16 +240,20 @@ void InitProcess() {
     ::AddVectoredExceptionHandler(1, OnStackOverflow);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     DWORD processes[2];
-    g_ownConsole = ::GetConsoleProcessList(processes, 2) == 1 && StdoutIsConsole();
+    const DWORD sharing = ::GetConsoleProcessList(processes, 2);
+    g_ownConsole = sharing == 1 && StdoutIsConsole();
+    g_restoreTitle = sharing > 1 && ::GetConsoleTitleW(g_sharedTitle, sizeof g_sharedTitle / sizeof(wchar_t)) > 0;
+    ::SetConsoleTitleW(L"Velmarsh");
 }
 
 int FinishRun(int exitCode) {
     KeepOwnConsoleOpen();
+    RestoreTitle();
     return exitCode;
 }
 
 void ConsoleWrite(std::string_view bytes) {
-    if (WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size())) return;
+    if (WriteText(::GetStdHandle(STD_OUTPUT_HANDLE), bytes)) return;
     const std::string why = report::kConsoleLost + std::to_string(::GetLastError()) + ")\r\n";
     WriteAll(::GetStdHandle(STD_ERROR_HANDLE), why.data(), why.size());
     RuntimeError(101, __builtin_return_address(0));
@@ -220,20 +268,37 @@ void ConsoleWriteText(std::string_view text) {
     ConsoleWrite(lines);
 }
 
-// A console set to UTF-8 (chcp 65001) shows the box only as UTF-8; files,
-// pipes and every other code page get the bytes as they stand.
+// Files and pipes get the bytes as they stand. A console shows the box as its
+// code page shows those bytes, or, set to UTF-8 (chcp 65001), as the
+// box-drawing characters.
 void ConsoleWriteFrame(std::string_view cp437) {
-    const bool utf8 = StdoutIsConsole() && ::GetConsoleOutputCP() == CP_UTF8;
-    ConsoleWrite(utf8 ? FrameAsUtf8(cp437) : std::string(cp437));
+    if (!StdoutIsConsole()) return ConsoleWrite(cp437);
+    const UINT codePage = ::GetConsoleOutputCP();
+    if (codePage == CP_UTF8) return ConsoleWrite(FrameAsUtf8(cp437));
+    std::wstring text(cp437.size(), L'\0');
+    const int length = ::MultiByteToWideChar(codePage, 0, cp437.data(), static_cast<int>(cp437.size()), text.data(),
+                                             static_cast<int>(text.size()));
+    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    ConsoleWrite(Utf8(text));
 }
 
 void SayLine(std::string_view text) {
     std::string line(text);
     line += "\r\n";
-    WriteAll(::GetStdHandle(STD_ERROR_HANDLE), line.data(), line.size());
+    WriteText(::GetStdHandle(STD_ERROR_HANDLE), line);
 }
 
-std::vector<std::string> CommandLine(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
+// The system's own UTF-16 command line, not the C runtime's arguments in the
+// ANSI code page, so that a world dropped from any folder arrives whole.
+std::vector<std::string> CommandLine(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (words == nullptr) return {argv + (argc > 0 ? 1 : 0), argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8(words[i]));
+    ::LocalFree(words);
+    return arguments;
+}
 
 void RuntimeError(int code, const void* address) {
     void* frames[kMaxFrames];
