@@ -222,7 +222,7 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     if (kind.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
     for (std::uint32_t top = geometry.Height; top > 0 && !failure.Failed; top -= batch.RowCount) {
         StartBatch(batch, top);
-        if (!ReadBatch(world, batch, failure)) break;
+        if (!ReadBatch(world, world.OffsetRow, batch, failure)) break;
         MoveBatchRows(geometry, layers, kind, batch, rows, failure);
         // What was moved in goes back even after a failure: nothing is rolled back.
         if (kind.AnyImport) WriteBatch(world, batch, failure);

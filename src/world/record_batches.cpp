@@ -17,15 +17,14 @@ constexpr std::uint64_t kPieceGap = 16;             // records closer than this 
 constexpr std::uint32_t kLongPiece = 64 * 1024;     // moves with its own transfer
 constexpr std::uint32_t kWindowSize = 1024 * 1024;  // short pieces move through this
 constexpr std::uint64_t kWindowGap = 16 * 1024;     // short pieces this close share a window
-constexpr std::uint32_t kDigitValues = 65536;
 
 enum class Transfer { Read, Write };
 
 // Stable radix sort on the position half of each key, two 16-bit digits.
-void SortByPosition(RecordBatch& batch, std::uint64_t cells) {
-    std::uint64_t* keys = batch.Keys.get();
-    std::uint64_t* scratch = batch.SortScratch.get();
-    std::uint32_t* counts = batch.DigitCounts.get();
+void SortByPosition(const PlanScratch& scratch, std::uint64_t cells) {
+    std::uint64_t* keys = scratch.Keys;
+    std::uint64_t* sorted = scratch.Sorted;
+    std::uint32_t* counts = scratch.DigitCounts;
     for (int shift : {32, 48}) {
         std::fill(counts, counts + kDigitValues, 0u);
         for (std::uint64_t i = 0; i < cells; ++i) ++counts[(keys[i] >> shift) & 0xFFFF];
@@ -35,77 +34,28 @@ void SortByPosition(RecordBatch& batch, std::uint64_t cells) {
             counts[digit] = sum;
             sum += here;
         }
-        for (std::uint64_t i = 0; i < cells; ++i) scratch[counts[(keys[i] >> shift) & 0xFFFF]++] = keys[i];
-        std::swap(keys, scratch);
+        for (std::uint64_t i = 0; i < cells; ++i) sorted[counts[(keys[i] >> shift) & 0xFFFF]++] = keys[i];
+        std::swap(keys, sorted);
     }
     // Two passes: the sorted keys are back in Keys.
 }
 
-// The batch's records in file order, lowest map row first: a world stored
-// row by row is then in order already.
-void SortRecords(RecordBatch& batch, std::uint64_t cells) {
-    std::uint64_t* keys = batch.Keys.get();
+// The records in file order, lowest map row first: a world stored row by
+// row is then in order already.
+void SortRecords(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
+                 const PlanScratch& scratch) {
+    const std::uint64_t cells = std::uint64_t{rowCount} * width;
+    std::uint64_t* keys = scratch.Keys;
     std::uint64_t next = 0;
-    for (std::uint64_t r = batch.RowCount; r-- > 0;)
-        for (std::uint64_t cell = r * batch.Width; cell < (r + 1) * batch.Width; ++cell)
-            keys[next++] = std::uint64_t{batch.Positions[cell]} << 32 | cell;
+    for (std::uint64_t r = rowCount; r-- > 0;)
+        for (std::uint64_t cell = r * width; cell < (r + 1) * width; ++cell)
+            keys[next++] = std::uint64_t{positions[cell]} << 32 | cell;
     for (std::uint64_t i = 1; i < cells; ++i) {
         if (keys[i - 1] >> 32 > keys[i] >> 32) {
-            SortByPosition(batch, cells);
+            SortByPosition(scratch, cells);
             return;
         }
     }
-}
-
-// Joins records that touch or lie within kPieceGap of each other into
-// pieces, and places every cell's record in Records.
-void PlanPieces(RecordBatch& batch, std::uint64_t cells) {
-    SortRecords(batch, cells);
-    batch.PieceCount = 0;
-    std::uint64_t end = 0;
-    std::uint32_t offset = 0;
-    for (std::uint64_t i = 0; i < cells; ++i) {
-        const std::uint64_t key = batch.Keys[i];
-        const std::uint64_t start = key >> 32;
-        if (batch.PieceCount == 0 || start > end + kPieceGap) {
-            if (batch.PieceCount > 0) offset += batch.Pieces[batch.PieceCount - 1].Length;
-            batch.Pieces[batch.PieceCount++] = {start, 0, offset};
-            end = start;
-        }
-        end = std::max(end, start + kLmRecordSize);
-        RecordPiece& piece = batch.Pieces[batch.PieceCount - 1];
-        piece.Length = static_cast<std::uint32_t>(end - piece.Start);
-        batch.CellOffsets[key & 0xFFFFFFFF] = piece.BufferOffset + static_cast<std::uint32_t>(start - piece.Start);
-    }
-    if (batch.PieceCount > 0) offset += batch.Pieces[batch.PieceCount - 1].Length;
-    if (offset > batch.RecordCapacity) {
-        batch.Records = platform::Allocate<std::uint8_t>(offset);
-        batch.RecordCapacity = offset;
-    }
-}
-
-// Pieces [First, Next) that move together, [Start, End) in the file: one
-// long piece on its own, or short pieces close enough to share the window.
-struct Span {
-    std::size_t First;
-    std::size_t Next;
-    std::uint64_t Start;
-    std::uint64_t End;
-    bool Direct;
-};
-
-Span NextSpan(const RecordBatch& batch, std::size_t first) {
-    const RecordPiece& piece = batch.Pieces[first];
-    Span span{first, first + 1, piece.Start, piece.Start + piece.Length, piece.Length >= kLongPiece};
-    if (span.Direct) return span;
-    for (; span.Next < batch.PieceCount; ++span.Next) {
-        const RecordPiece& next = batch.Pieces[span.Next];
-        if (next.Length >= kLongPiece || next.Start > span.End + kWindowGap ||
-            next.Start + next.Length - span.Start > kWindowSize)
-            break;
-        span.End = next.Start + next.Length;
-    }
-    return span;
 }
 
 bool TransferFile(const WorldFile& world, Transfer transfer, std::uint64_t position, std::uint8_t* bytes,
@@ -144,16 +94,16 @@ bool MoveSpan(const WorldFile& world, RecordBatch& batch, const Span& span, Tran
 
 bool MoveRecords(const WorldFile& world, RecordBatch& batch, Transfer transfer, MoveFailure& failure) {
     for (std::size_t i = 0; i < batch.PieceCount;) {
-        const Span span = NextSpan(batch, i);
+        const Span span = NextSpan(batch.Pieces.get(), batch.PieceCount, i);
         if (!MoveSpan(world, batch, span, transfer, failure)) return false;
         i = span.Next;
     }
     return true;
 }
 
-// The batch's rows of the offset table, through the world's OffsetRow.
-bool ReadPositions(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
-    auto* table = reinterpret_cast<std::uint8_t*>(world.OffsetRow);
+// The batch's rows of the offset table, each read through tableRow.
+bool ReadPositions(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure) {
+    auto* table = reinterpret_cast<std::uint8_t*>(tableRow);
     const std::uint32_t width = batch.Width;
     for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
         const std::uint64_t row = kOffsetTableStart + std::uint64_t{4} * width * (batch.TopRow - r);
@@ -165,6 +115,45 @@ bool ReadPositions(const WorldFile& world, RecordBatch& batch, MoveFailure& fail
 }
 
 }  // namespace
+
+std::size_t PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
+                       const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets,
+                       std::uint64_t* recordBytes) {
+    SortRecords(positions, rowCount, width, scratch);
+    const std::uint64_t cells = std::uint64_t{rowCount} * width;
+    std::size_t count = 0;
+    std::uint64_t end = 0;
+    std::uint32_t offset = 0;
+    for (std::uint64_t i = 0; i < cells; ++i) {
+        const std::uint64_t key = scratch.Keys[i];
+        const std::uint64_t start = key >> 32;
+        if (count == 0 || start > end + kPieceGap) {
+            if (count > 0) offset += pieces[count - 1].Length;
+            pieces[count++] = {start, 0, offset};
+            end = start;
+        }
+        end = std::max(end, start + kLmRecordSize);
+        RecordPiece& piece = pieces[count - 1];
+        piece.Length = static_cast<std::uint32_t>(end - piece.Start);
+        cellOffsets[key & 0xFFFFFFFF] = piece.BufferOffset + static_cast<std::uint32_t>(start - piece.Start);
+    }
+    *recordBytes = count > 0 ? std::uint64_t{offset} + pieces[count - 1].Length : 0;
+    return count;
+}
+
+Span NextSpan(const RecordPiece* pieces, std::size_t count, std::size_t first) {
+    const RecordPiece& piece = pieces[first];
+    Span span{first, first + 1, piece.Start, piece.Start + piece.Length, piece.Length >= kLongPiece};
+    if (span.Direct) return span;
+    for (; span.Next < count; ++span.Next) {
+        const RecordPiece& next = pieces[span.Next];
+        if (next.Length >= kLongPiece || next.Start > span.End + kWindowGap ||
+            next.Start + next.Length - span.Start > kWindowSize)
+            break;
+        span.End = next.Start + next.Length;
+    }
+    return span;
+}
 
 RecordBatch AllocateBatch(std::uint32_t width) {
     RecordBatch batch{};
@@ -188,9 +177,16 @@ void StartBatch(RecordBatch& batch, std::uint32_t top) {
         static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(1, cells / batch.Width), top));
 }
 
-bool ReadBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
-    if (!ReadPositions(world, batch, failure)) return false;
-    PlanPieces(batch, std::uint64_t{batch.RowCount} * batch.Width);
+bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure) {
+    if (!ReadPositions(world, tableRow, batch, failure)) return false;
+    const PlanScratch scratch{batch.Keys.get(), batch.SortScratch.get(), batch.DigitCounts.get()};
+    std::uint64_t recordBytes = 0;
+    batch.PieceCount = PlanPieces(batch.Positions.get(), batch.RowCount, batch.Width, scratch, batch.Pieces.get(),
+                                  batch.CellOffsets.get(), &recordBytes);
+    if (recordBytes > batch.RecordCapacity) {
+        batch.Records = platform::Allocate<std::uint8_t>(recordBytes);
+        batch.RecordCapacity = recordBytes;
+    }
     batch.Scattered = batch.PieceCount > 4 * std::uint64_t{batch.RowCount};
     return MoveRecords(world, batch, Transfer::Read, failure);
 }

@@ -22,6 +22,37 @@ struct RecordPiece {
     std::uint32_t BufferOffset;
 };
 
+// Pieces [First, Next) that move together, [Start, End) in the file: one
+// long piece on its own, or short pieces close enough to share the window.
+struct Span {
+    std::size_t First;
+    std::size_t Next;
+    std::uint64_t Start;
+    std::uint64_t End;
+    bool Direct;
+};
+
+// The sort's working memory, as many cells as the positions.
+struct PlanScratch {
+    std::uint64_t* Keys;  // position << 32 | cell, in file order afterwards
+    std::uint64_t* Sorted;
+    std::uint32_t* DigitCounts;  // kDigitValues
+};
+inline constexpr std::uint32_t kDigitValues = 65536;
+
+// Where the records of `cells` cells (rows of width cells, top row first)
+// lie in memory: taken in file order, records that touch or lie within a
+// few bytes of each other share a piece. Fills pieces (at most one per
+// cell) and each cell's offset in the record memory; returns the number of
+// pieces, and in *recordBytes the memory they need.
+std::size_t PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
+                       const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets,
+                       std::uint64_t* recordBytes);
+
+// The span that begins at piece first: a long piece moves alone, short
+// pieces close together move through one window.
+Span NextSpan(const RecordPiece* pieces, std::size_t count, std::size_t first);
+
 struct RecordBatch {
     std::uint32_t Width;
     std::uint64_t Capacity;  // cells the per-cell buffers hold
@@ -47,8 +78,9 @@ RecordBatch AllocateBatch(std::uint32_t width);
 // last batch's records lay.
 void StartBatch(RecordBatch& batch, std::uint32_t top);
 
-// The batch's table rows, then its records.
-bool ReadBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure);
+// The batch's table rows, read through tableRow (one row of the offset
+// table), then its records.
+bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure);
 // Every record of the batch back to the file.
 bool WriteBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure);
 
