@@ -50,7 +50,7 @@ def main():
         for i, opts in enumerate(BITMAPS):
             bmp = generate(worldgen, "bmp", os.path.join(tmp, "b"), dict(opts, seed=i, pattern="noise"))
             with open(os.path.join(dirs["bmp_header"], f"bmp-{i}"), "wb") as f:
-                f.write(struct.pack("<II", opts["width"], opts["height"]) + bmp)
+                f.write(struct.pack("<IIB", opts["width"], opts["height"], 0) + bmp)
 
 
 if __name__ == "__main__":

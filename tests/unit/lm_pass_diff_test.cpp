@@ -96,7 +96,47 @@ struct Outcome {
     Bytes World;
     Bytes Exports[kLayerCount];
     std::string Console;
+    std::string Said;  // standard error: what the imports changed
 };
+
+// How an import is read: its rows stored top-down or not, its bytes taken
+// through a palette's values, or decoded into memory beforehand.
+struct ImportShape {
+    std::uint32_t PixelStart;
+    bool TopDown;
+    bool ByColour;
+    bool Decoded;
+    std::uint8_t Values[256];
+};
+
+ImportShape RandomShape(std::uint32_t pixelStart, std::mt19937_64& rng) {
+    ImportShape shape{pixelStart, rng() % 3 == 0, rng() % 3 == 0, rng() % 4 == 0, {}};
+    for (auto& v : shape.Values) v = static_cast<std::uint8_t>(rng() % 5);  // LandType 3 and 4 fold to 0
+    return shape;
+}
+
+// The source as staging leaves it.
+void StageSource(LayerSlot& slot, const Bytes& file, const ImportShape& shape, std::uint64_t width,
+                 std::uint64_t height) {
+    ImportSource& source = slot.Import;
+    source = ImportSource{};
+    source.File = slot.ImportHandle;
+    source.PixelStart = shape.PixelStart;
+    source.Stride = RowStride(width);
+    source.Rows = height;
+    source.TopDown = shape.TopDown;
+    source.ByColour = shape.ByColour;
+    std::memcpy(source.Values, shape.Values, sizeof source.Values);
+    if (!shape.Decoded) return;
+    // Decoded images are whole and bottom-up, their values final.
+    source.PixelStart = 0;
+    source.TopDown = false;
+    source.ByColour = false;
+    source.DecodedSize = source.Stride * height;
+    source.Decoded = platform::Allocate<std::uint8_t>(source.DecodedSize);
+    for (std::uint64_t i = 0; i < source.DecodedSize && shape.PixelStart + i < file.size(); ++i)
+        source.Decoded[i] = file[shape.PixelStart + i];
+}
 
 class LmPassDiff : public ::testing::Test {
 protected:
@@ -107,7 +147,7 @@ protected:
         std::signal(SIGXFSZ, SIG_IGN);
     }
     void TearDown() override {
-        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console"})
+        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console", "said"})
             std::remove((dir_ + "/" + name).c_str());
         rmdir(dir_.c_str());
     }
@@ -116,7 +156,7 @@ protected:
     using Pass = void (*)(WorldFile&, LayerSlot (&)[kLayerCount]);
 
     Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
-                const Bytes (&imports)[kLayerCount], const std::uint32_t (&starts)[kLayerCount],
+                const Bytes (&imports)[kLayerCount], const ImportShape (&shapes)[kLayerCount],
                 rlim_t fileLimit = RLIM_INFINITY) {
         Save(dir_ + "/world", worldBytes);
         WorldFile world{};
@@ -144,18 +184,20 @@ protected:
                 Save(slot.Path, imports[i]);
                 slot.ImportHandle =
                     platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
-                platform::SeekFile(slot.ImportHandle, starts[i]);
-                slot.PixelStart = starts[i];
+                StageSource(slot, imports[i], shapes[i], scale * world.Header.Width, scale * world.Header.Height);
                 slot.ImportStaged = true;
             }
         }
 
-        const std::string consolePath = dir_ + "/console";
+        const std::string consolePath = dir_ + "/console", saidPath = dir_ + "/said";
         fflush(stdout);
-        const int saved = dup(STDOUT_FILENO);
+        const int saved = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
         const int capture = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int captureErr = open(saidPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(capture, STDOUT_FILENO);
+        dup2(captureErr, STDERR_FILENO);
         close(capture);
+        close(captureErr);
         struct rlimit old {};
         getrlimit(RLIMIT_FSIZE, &old);
         struct rlimit limit = old;
@@ -164,7 +206,9 @@ protected:
         pass(world, layers);
         setrlimit(RLIMIT_FSIZE, &old);
         dup2(saved, STDOUT_FILENO);
+        dup2(savedErr, STDERR_FILENO);
         close(saved);
+        close(savedErr);
 
         platform::CloseFile(world.Handle);
         platform::ReleaseMemory(world.OffsetRow);
@@ -172,24 +216,28 @@ protected:
         out.World = Load(world.Path);
         for (int i = 0; i < kLayerCount; ++i)
             if (stages[i] == Stage::Export) out.Exports[i] = Load(layers[i].Path);
-        const Bytes console = Load(consolePath);
+        const Bytes console = Load(consolePath), said = Load(saidPath);
         out.Console.assign(console.begin(), console.end());
+        out.Said.assign(said.begin(), said.end());
         return out;
     }
 
     void Compare(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
                  const std::string& what) {
         Bytes imports[kLayerCount];
-        std::uint32_t starts[kLayerCount] = {};
+        ImportShape shapes[kLayerCount] = {};
         const std::uint32_t width = le::Get32(world.data() + 4), height = le::Get32(world.data() + 8);
         for (int i = 0; i < kLayerCount; ++i) {
             const std::uint64_t scale = i == kLargeMap ? 5 : 1;
-            if (stages[i] == Stage::Import)
-                imports[i] = MakeImport(RowStride(scale * width) * scale * height, &starts[i], rng);
+            std::uint32_t start = 0;
+            if (stages[i] != Stage::Import) continue;
+            imports[i] = MakeImport(RowStride(scale * width) * scale * height, &start, rng);
+            shapes[i] = RandomShape(start, rng);
         }
-        const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, starts);
-        const Outcome actual = Run(RunLmPass, world, stages, imports, starts);
+        const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, shapes);
+        const Outcome actual = Run(RunLmPass, world, stages, imports, shapes);
         ASSERT_EQ(actual.Console, expected.Console) << what;
+        ASSERT_EQ(actual.Said, expected.Said) << what;
         ASSERT_TRUE(actual.World == expected.World) << what;
         for (int i = 0; i < kLayerCount; ++i)
             ASSERT_TRUE(actual.Exports[i] == expected.Exports[i]) << what << " layer " << i;
@@ -251,7 +299,7 @@ TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
     const Stage all[kLayerCount] = {Stage::Export, Stage::Export, Stage::Export};
     const Stage typeOnly[kLayerCount] = {Stage::Export, Stage::Export, Stage::None};
     const Bytes none[kLayerCount];
-    const std::uint32_t starts[kLayerCount] = {};
+    const ImportShape shapes[kLayerCount] = {};
     // Limits below the size of the files each staging writes (LargeMap: 31078,
     // LandType and LandHeight: 2278 bytes).
     const struct {
@@ -260,8 +308,8 @@ TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
     } cases[] = {{&all, 1100},      {&all, 2000},      {&all, 5000},     {&all, 31000},
                  {&typeOnly, 1079}, {&typeOnly, 1500}, {&typeOnly, 2277}};
     for (const auto& c : cases) {
-        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, none, starts, c.Limit);
-        const Outcome actual = Run(RunLmPass, world, *c.Stages, none, starts, c.Limit);
+        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, none, shapes, c.Limit);
+        const Outcome actual = Run(RunLmPass, world, *c.Stages, none, shapes, c.Limit);
         EXPECT_NE(expected.Console.find("Error 27 writing"), std::string::npos) << expected.Console;
         EXPECT_EQ(actual.Console, expected.Console) << c.Limit;
         EXPECT_TRUE(actual.World == world);

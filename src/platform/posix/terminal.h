@@ -21,8 +21,8 @@ void Restore();
 std::string Heading(const std::string& text);
 void Note(const std::string& text);
 
-// Tab completes names in folder (home for "~/") that fit pattern ("*.BMP"),
-// and folders.
+// Tab completes names in folder (home for "~/") that fit the patterns
+// ("*.BMP", or "*.BMP;*.PNG"), and folders.
 void SetCompletion(const std::string& folder, const std::string& home, const std::string& pattern);
 
 // One edited line, pre-filled with prefill; false when the user cancels

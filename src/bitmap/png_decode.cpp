@@ -1,0 +1,272 @@
+// PNG through stb_image (Debian's libstb-dev), its PNG decoder alone. The
+// file reaches it through a stream that makes its input safe: every palette
+// chunk padded to 256 entries, since stb_image reads an index beyond the
+// palette from memory it never set (our rule: such an index is black), and
+// every transparency chunk left out, since transparency does not count.
+// Its memory comes from platform::AllocateMemory, so that running out ends
+// the run as every allocation does; a request beyond what an image of the
+// expected size can need is refused instead, so that a stream that unpacks
+// without end makes the file invalid rather than ending the run.
+#include <algorithm>
+#include <cstring>
+
+#include "bitmap/image_decode.h"
+#include "platform/console_text.h"
+
+namespace {
+
+// One decoding at a time: the allocation hooks see its limit here.
+std::uint64_t g_allocationLimit = 0;
+bool g_limitReached = false;
+
+void* PngAllocate(std::size_t size) {
+    if (size > g_allocationLimit) {
+        g_limitReached = true;
+        return nullptr;
+    }
+    return platform::AllocateMemory(size);
+}
+
+void* PngReallocate(void* old, std::size_t oldSize, std::size_t size) {
+    void* memory = PngAllocate(size);
+    if (memory == nullptr) return nullptr;
+    if (old != nullptr) std::memcpy(memory, old, std::min(oldSize, size));
+    platform::ReleaseMemory(old);
+    return memory;
+}
+
+}  // namespace
+
+#define STBI_MALLOC(size) PngAllocate(size)
+#define STBI_REALLOC_SIZED(old, oldSize, size) PngReallocate(old, oldSize, size)
+#define STBI_FREE(memory) platform::ReleaseMemory(memory)
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STBI_NO_THREAD_LOCALS
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+namespace {
+
+constexpr std::uint32_t kPaletteBytes = 256 * 3;
+
+std::uint32_t Get32BigEndian(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+// The file as stb_image reads it, chunk by chunk: each chunk's header (made
+// here), its data from the file, the zero bytes that pad a palette, and its
+// checksum from the file. Ends after the image end chunk, or where the file
+// or a read ends.
+struct PngStream {
+    platform::FileHandle File;
+    std::uint64_t FileSize;
+    std::uint64_t At;  // next file byte
+    std::uint8_t Head[8];
+    std::uint32_t HeadLeft;
+    std::uint64_t DataLeft;  // file bytes from At
+    std::uint32_t ZerosLeft;
+    std::uint32_t TailLeft;  // file bytes from At, after the zeros
+    bool LastChunk;
+    bool Ended;
+    bool Failed;
+    std::uint32_t Code;
+};
+
+// Sets up the next chunk; false at the end of the stream.
+bool NextChunk(PngStream& s) {
+    while (!s.LastChunk) {
+        std::uint8_t head[8];
+        std::uint32_t got = 0;
+        if (!platform::ReadFileAt(s.File, s.At, head, sizeof head, &got)) {
+            s.Failed = true;
+            s.Code = platform::LastError();
+            return false;
+        }
+        if (got < sizeof head) return false;
+        const std::uint32_t length = Get32BigEndian(head);
+        if (length > 0x7FFFFFFFu) return false;  // beyond what PNG allows: the decoding fails
+        if (std::memcmp(head + 4, "tRNS", 4) == 0) {
+            s.At += 12 + std::uint64_t{length};
+            continue;
+        }
+        s.LastChunk = std::memcmp(head + 4, "IEND", 4) == 0;
+        std::memcpy(s.Head, head, sizeof head);
+        s.HeadLeft = sizeof head;
+        s.At += sizeof head;
+        s.DataLeft = length;
+        s.ZerosLeft = 0;
+        s.TailLeft = 4;
+        if (std::memcmp(head + 4, "PLTE", 4) == 0 && length % 3 == 0 && length < kPaletteBytes) {
+            s.ZerosLeft = kPaletteBytes - length;
+            s.Head[0] = 0;
+            s.Head[1] = 0;
+            s.Head[2] = kPaletteBytes >> 8;
+            s.Head[3] = kPaletteBytes & 0xFF;
+        }
+        return true;
+    }
+    return false;
+}
+
+// File bytes of the current chunk: left of them, want of them asked for.
+std::uint64_t FromFile(PngStream& s, std::uint64_t& left, std::uint8_t* out, std::uint64_t want) {
+    const std::uint64_t n = std::min(want, left);
+    if (out == nullptr) {  // passed over: a later read finds whether they were there
+        s.At += n;
+        left -= n;
+        return n;
+    }
+    std::uint64_t done = 0;
+    while (done < n) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(n - done, 1u << 30));
+        std::uint32_t got = 0;
+        if (!platform::ReadFileAt(s.File, s.At, out + done, count, &got)) {
+            s.Failed = true;
+            s.Code = platform::LastError();
+        }
+        s.At += got;
+        left -= got;
+        done += got;
+        if (s.Failed || got < count) {
+            s.Ended = true;
+            break;
+        }
+    }
+    return done;
+}
+
+// Moves count bytes of the stream into out (or past them, out null);
+// returns how many there were.
+std::uint64_t Take(PngStream& s, std::uint8_t* out, std::uint64_t count) {
+    std::uint64_t done = 0;
+    while (done < count && !s.Ended) {
+        std::uint8_t* to = out == nullptr ? nullptr : out + done;
+        const std::uint64_t want = count - done;
+        if (s.HeadLeft > 0) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, s.HeadLeft));
+            if (to != nullptr) std::memcpy(to, s.Head + (sizeof s.Head - s.HeadLeft), n);
+            s.HeadLeft -= n;
+            done += n;
+        } else if (s.DataLeft > 0) {
+            done += FromFile(s, s.DataLeft, to, want);
+        } else if (s.ZerosLeft > 0) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, s.ZerosLeft));
+            if (to != nullptr) std::memset(to, 0, n);
+            s.ZerosLeft -= n;
+            done += n;
+        } else if (s.TailLeft > 0) {
+            std::uint64_t tail = s.TailLeft;
+            done += FromFile(s, tail, to, want);
+            s.TailLeft = static_cast<std::uint32_t>(tail);
+        } else if (!NextChunk(s)) {
+            s.Ended = true;
+        }
+    }
+    return done;
+}
+
+int ReadStream(void* user, char* data, int size) {
+    return static_cast<int>(Take(*static_cast<PngStream*>(user), reinterpret_cast<std::uint8_t*>(data),
+                                 static_cast<std::uint64_t>(std::max(size, 0))));
+}
+
+void SkipStream(void* user, int count) {
+    if (count > 0) Take(*static_cast<PngStream*>(user), nullptr, static_cast<std::uint64_t>(count));
+}
+
+int StreamAtEnd(void* user) {
+    const PngStream& s = *static_cast<const PngStream*>(user);
+    return s.Ended || (s.LastChunk && s.HeadLeft == 0 && s.DataLeft == 0 && s.ZerosLeft == 0 && s.TailLeft == 0);
+}
+
+std::uint32_t ChannelsOf(std::uint8_t colourType) {
+    switch (colourType) {
+        case 2: return 3;
+        case 4: return 2;
+        case 6: return 4;
+        default: return 1;  // grey, and palette indices
+    }
+}
+
+std::string KindOf(const PngHeader& png) {
+    const char* names[] = {"grey", "", "RGB", "", "grey and alpha", "", "RGBA"};
+    std::string kind = png.ColourType == 3 ? "a PNG with a palette (" + console::Dec(png.Depth) + " bits per pixel"
+                                           : std::string("a PNG (") + names[png.ColourType] + ", " +
+                                                 console::Dec(png.Depth) + " bits per channel";
+    return kind + (png.Interlace == 1 ? ", interlaced)" : ")");
+}
+
+std::string FailureNote(const PngHeader& png) {
+    std::string why;
+    const std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
+    if (g_limitReached)
+        why = "its image data unpacks to more than a " + console::Dec(png.Width) + " x " + console::Dec(png.Height) +
+              " image holds";
+    else if (reason == "outofdata" || reason == "not enough pixels")
+        why = "it ends before its image data does";
+    else
+        why = "the decoder says: " + reason;
+    return "The PNG cannot be decoded whole (" + why + "): it is damaged or cut short; save it again";
+}
+
+}  // namespace
+
+DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
+                        DecodedImage* image) {
+    const PngHeader& png = verdict.Png;
+    // The most an image of this header can ask for at once: its unpacked data
+    // (twice stb_image's first guess, which interlaced images exceed), the
+    // palette expanded to RGB, or the compressed data gathered from the file.
+    const std::uint64_t rowBytes = (std::uint64_t{png.Width} * png.Depth + 7) / 8;
+    const std::uint64_t unpacked = rowBytes * png.Height * ChannelsOf(png.ColourType) + png.Height;
+    g_allocationLimit = std::max({2 * unpacked, std::uint64_t{3} * png.Width * png.Height, 2 * verdict.FileSize}) +
+                        (std::uint64_t{1} << 16);
+    g_limitReached = false;
+
+    PngStream stream{};
+    stream.File = file;
+    stream.FileSize = verdict.FileSize;
+    stream.DataLeft = sizeof kPngSignature;
+    const stbi_io_callbacks callbacks{ReadStream, SkipStream, StreamAtEnd};
+    int width = 0, height = 0, channels = 0;
+    const bool wide = png.Depth == 16;
+    void* pixels =
+        wide ? static_cast<void*>(stbi_load_16_from_callbacks(&callbacks, &stream, &width, &height, &channels, 0))
+             : static_cast<void*>(stbi_load_from_callbacks(&callbacks, &stream, &width, &height, &channels, 0));
+    if (stream.Failed) {
+        stbi_image_free(pixels);
+        return {DecodeResult::ReadFailed, stream.Code, {}};
+    }
+    if (pixels == nullptr) return {DecodeResult::Invalid, 0, FailureNote(png)};
+
+    // Rows top first as decoded, stored bottom first; 16-bit samples by their
+    // high byte; alpha does not count.
+    const auto samples = static_cast<std::uint32_t>(channels);
+    const std::uint64_t stride = RowStride(layer.Width);
+    image->Size = stride * layer.Height;
+    image->Values = platform::Allocate<std::uint8_t>(image->Size);
+    image->OffColour = 0;
+    image->Kind = KindOf(png);
+    const auto* narrow = static_cast<const std::uint8_t*>(pixels);
+    const auto* broad = static_cast<const std::uint16_t*>(pixels);
+    for (std::uint64_t y = 0; y < layer.Height; ++y) {
+        std::uint8_t* out = image->Values.get() + stride * (layer.Height - 1 - y);
+        for (std::uint64_t x = 0; x < layer.Width; ++x) {
+            const std::uint64_t at = (y * layer.Width + x) * samples;
+            std::uint8_t c[3];
+            for (std::uint32_t k = 0; k < 3; ++k) {
+                const std::uint64_t i = at + (samples >= 3 ? k : 0);
+                c[k] = wide ? static_cast<std::uint8_t>(broad[i] >> 8) : narrow[i];
+            }
+            const Rgb colour{c[0], c[1], c[2]};
+            out[x] = ValueOfColour(layer.Colours, colour);
+            image->OffColour += !IsLayerColour(layer.Colours, colour);
+        }
+    }
+    stbi_image_free(pixels);
+    return {DecodeResult::Done, 0, {}};
+}
