@@ -202,7 +202,10 @@ std::string KindOf(const PngHeader& png) {
 
 std::string FailureNote(const PngHeader& png) {
     std::string why;
-    const std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
+    // The decoder's reason may carry a chunk's name, bytes of the file.
+    std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
+    for (char& c : reason)
+        if (c < ' ' || c > '~') c = '?';
     if (g_limitReached)
         why = "its image data unpacks to more than a " + console::Dec(png.Width) + " x " + console::Dec(png.Height) +
               " image holds";
