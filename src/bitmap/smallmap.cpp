@@ -107,7 +107,9 @@ void ImportRows(const SmallMapBlock& block, const ImportSource& source, const ch
             if (arrived == 0) continue;
             std::uint8_t* cells = chunk.Block.get() + std::uint64_t{y - low} * width;
             const std::uint8_t* stored = chunk.Stored.get() + at;
-            for (std::uint64_t x = 0; x < arrived; ++x) *changed += cells[x] != stored[x];
+            std::uint64_t differ = 0;  // kept local, so that the loop runs in vector registers
+            for (std::uint64_t x = 0; x < arrived; ++x) differ += cells[x] != stored[x];
+            *changed += differ;
             std::memcpy(cells, stored, arrived);
             if (arrived < width) {
                 partRow = y;

@@ -126,8 +126,8 @@ struct ImportCounts {
 
 // Taken out of the slots once a row: a write to a record may alias anything,
 // so slots read cell by cell would be read again after every byte written.
-void PlanRowWork(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount],
-                 CellWork (&work)[kLayerCount]) {
+[[gnu::always_inline]] inline void PlanRowWork(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount],
+                                               LayerRow (&rows)[kLayerCount], CellWork (&work)[kLayerCount]) {
     for (int layer = 0; layer < kLayerCount; ++layer) {
         work[layer].ExportPixels = layers[layer].ExportStaged ? rows[layer].Pixels.get() : nullptr;
         work[layer].ImportPixels = layers[layer].ImportStaged ? rows[layer].Pixels.get() : nullptr;
@@ -151,31 +151,54 @@ inline void ExportCell(const PassGeometry& geometry, const CellWork (&work)[kLay
         if (std::uint8_t* pixels = work[layer.Layer].ExportPixels) pixels[x] = record[layer.RecordByte];
 }
 
+// One block row of a LargeMap cell from its band; nonzero when it changed.
+[[gnu::always_inline]] inline std::uint32_t MoveBlockRow(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint32_t was = 0, now = 0;
+    std::memcpy(&was, to, 4);
+    std::memcpy(&now, from, 4);
+    const std::uint32_t differ = (was ^ now) | static_cast<std::uint32_t>(to[4] ^ from[4]);
+    std::memcpy(to, from, kLargeMapScale);
+    return differ;
+}
+
+// A LargeMap block whose band the file cut short: only the bytes it held.
+// Returns whether the block changed.
+bool ImportPartBlock(const std::uint8_t* band, std::uint64_t got, const std::uint64_t* rowAt, std::uint64_t column,
+                     std::uint8_t* block) {
+    bool changed = false;
+    for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
+        const std::uint64_t at = rowAt[k] + column;
+        if (at >= got) continue;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kLargeMapScale, got - at));
+        changed |= std::memcmp(block + kLargeMapScale * k, band + at, n) != 0;
+        std::memcpy(block + kLargeMapScale * k, band + at, n);
+    }
+    return changed;
+}
+
 // Imports into one cell's record: only the bytes the bitmap still held.
-inline void ImportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount], std::uint32_t x,
-                       std::uint8_t* record, ImportCounts& counts) {
+// Inlined into each of its loops, as the cell work is most of the pass.
+[[gnu::always_inline]] inline void ImportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount],
+                                              std::uint32_t x, std::uint8_t* record, ImportCounts& counts) {
     if (const std::uint8_t* band = work[kLargeMap].ImportPixels) {
         const std::uint64_t got = work[kLargeMap].ImportGot;
         const std::uint64_t* rowAt = work[kLargeMap].BlockRowAt;
         const std::uint64_t column = std::uint64_t{kLargeMapScale} * x;
-        std::uint8_t block[kLargeMapScale * kLargeMapScale];
+        std::uint8_t* block = record + kLargeMapByte;
+        bool changed = false;
         // The last block row read lies furthest into the band: when it arrived, all did.
         if (BlockRowInBand(geometry, x, 0) + kLargeMapScale <= got) {
-            for (std::uint32_t k = 0; k < kLargeMapScale; ++k)  // fixed sizes: a few moves, no calls
-                std::memcpy(block + kLargeMapScale * k, band + rowAt[k] + column, kLargeMapScale);
+            // Fixed sizes and no branches; every source found before the first store.
+            const std::uint8_t* at = band + column;
+            const std::uint8_t* from[kLargeMapScale] = {at + rowAt[0], at + rowAt[1], at + rowAt[2], at + rowAt[3],
+                                                        at + rowAt[4]};
+            changed =
+                (MoveBlockRow(block, from[0]) | MoveBlockRow(block + 5, from[1]) | MoveBlockRow(block + 10, from[2]) |
+                 MoveBlockRow(block + 15, from[3]) | MoveBlockRow(block + 20, from[4])) != 0;
         } else {
-            std::memcpy(block, record + kLargeMapByte, sizeof block);
-            for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
-                const std::uint64_t at = rowAt[k] + column;
-                if (at < got)
-                    std::memcpy(block + kLargeMapScale * k, band + at,
-                                std::min<std::uint64_t>(kLargeMapScale, got - at));
-            }
+            changed = ImportPartBlock(band, got, rowAt, column, block);
         }
-        if (std::memcmp(block, record + kLargeMapByte, sizeof block) != 0) {
-            ++counts.Changed[kLargeMap];
-            std::memcpy(record + kLargeMapByte, block, sizeof block);
-        }
+        counts.Changed[kLargeMap] += changed;
     }
     for (const OneByteLayer& layer : kOneByteLayers) {
         const CellWork& one = work[layer.Layer];
@@ -203,16 +226,20 @@ void MoveRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLayer
     }
     CellWork work[kLayerCount];
     PlanRowWork(geometry, layers, rows, work);
+    // Counted here, where no record write can reach them, then added up.
+    ImportCounts row{};
     if (!kind.AnyExport) {
         for (std::uint32_t x = 0; x < geometry.Width; ++x)
-            ImportCell(geometry, work, x, records + recordOffsets[x], counts);
-        return;
+            ImportCell(geometry, work, x, records + recordOffsets[x], row);
+    } else {
+        for (std::uint32_t x = 0; x < geometry.Width; ++x) {
+            std::uint8_t* record = records + recordOffsets[x];
+            ExportCell(geometry, work, record, x);
+            ImportCell(geometry, work, x, record, row);
+        }
     }
-    for (std::uint32_t x = 0; x < geometry.Width; ++x) {
-        std::uint8_t* record = records + recordOffsets[x];
-        ExportCell(geometry, work, record, x);
-        ImportCell(geometry, work, x, record, counts);
-    }
+    for (int layer = 0; layer < kLayerCount; ++layer) counts.Changed[layer] += row.Changed[layer];
+    counts.Zeroed += row.Zeroed;
 }
 
 // Every row of the batch: its import rows in, its cells, its export rows out.
