@@ -256,20 +256,40 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
     image->Kind = KindOf(png);
     const auto* narrow = static_cast<const std::uint8_t*>(pixels);
     const auto* broad = static_cast<const std::uint16_t*>(pixels);
+    const auto sample = [&](std::uint64_t i) { return wide ? static_cast<std::uint8_t>(broad[i] >> 8) : narrow[i]; };
+    // The 256 greys once; other colours mostly repeat their neighbour's.
+    std::uint8_t greyValue[256];
+    bool greyExact[256];
+    for (int v = 0; v < 256; ++v) {
+        const auto g = static_cast<std::uint8_t>(v);
+        greyValue[v] = ValueOfColour(layer.Colours, {g, g, g});
+        greyExact[v] = IsLayerColour(layer.Colours, {g, g, g});
+    }
+    Rgb last{0, 0, 0};
+    std::uint8_t lastValue = greyValue[0];
+    bool lastExact = greyExact[0];
+    std::uint64_t off = 0;
     for (std::uint64_t y = 0; y < layer.Height; ++y) {
         std::uint8_t* out = image->Values.get() + stride * (layer.Height - 1 - y);
-        for (std::uint64_t x = 0; x < layer.Width; ++x) {
-            const std::uint64_t at = (y * layer.Width + x) * samples;
-            std::uint8_t c[3];
-            for (std::uint32_t k = 0; k < 3; ++k) {
-                const std::uint64_t i = at + (samples >= 3 ? k : 0);
-                c[k] = wide ? static_cast<std::uint8_t>(broad[i] >> 8) : narrow[i];
+        std::uint64_t at = y * layer.Width * samples;
+        for (std::uint64_t x = 0; x < layer.Width; ++x, at += samples) {
+            if (samples < 3) {
+                const std::uint8_t grey = sample(at);
+                out[x] = greyValue[grey];
+                off += !greyExact[grey];
+                continue;
             }
-            const Rgb colour{c[0], c[1], c[2]};
-            out[x] = ValueOfColour(layer.Colours, colour);
-            image->OffColour += !IsLayerColour(layer.Colours, colour);
+            const Rgb colour{sample(at), sample(at + 1), sample(at + 2)};
+            if (!(colour == last)) {
+                last = colour;
+                lastValue = ValueOfColour(layer.Colours, colour);
+                lastExact = IsLayerColour(layer.Colours, colour);
+            }
+            out[x] = lastValue;
+            off += !lastExact;
         }
     }
+    image->OffColour = off;
     stbi_image_free(pixels);
     return {DecodeResult::Done, 0, {}};
 }
