@@ -3,13 +3,22 @@
 // an 8-bit import is taken by colour. Built for Linux and Windows alike.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "bitmap/image_decode.h"
 #include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
+
+// The test's PNG files are compressed with stb_image_write's deflate.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
 
 namespace {
 
@@ -233,6 +242,118 @@ TEST(ImportKinds, EightBitImportByColourOnlyWhenItsPaletteWasRebuilt) {
             used.AnyOther = used.AnyOther || entry == EntryClass::Other;
         }
         EXPECT_EQ(DecideByColour(used), c.ByColour) << c.Name;
+    }
+}
+
+// ---- PNG through the safe stream -------------------------------------------
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Append32(Bytes& out, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A chunk with a checksum of zeros: the import does not check them.
+void AppendChunk(Bytes& out, const char* type, const Bytes& data) {
+    Append32(out, static_cast<std::uint32_t>(data.size()));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    Append32(out, 0);
+}
+
+Bytes Deflated(const Bytes& raw, std::size_t keep) {
+    int length = 0;
+    unsigned char* packed =
+        stbi_zlib_compress(const_cast<unsigned char*>(raw.data()), static_cast<int>(raw.size()), &length, 8);
+    Bytes out(packed, packed + std::min<std::size_t>(keep, static_cast<std::size_t>(length)));
+    std::free(packed);
+    return out;
+}
+
+struct PngCase {
+    const char* Name;
+    std::uint8_t Depth, ColourType;
+    Bytes Rows;                        // two rows of scanlines, each led by its filter byte
+    Bytes Palette;                     // the palette chunk's data; none when empty
+    std::vector<std::uint8_t> Values;  // of the 4 x 2 picture, top row first; empty: refused
+    bool Transparency = false;
+    std::size_t KeepDeflated = SIZE_MAX;  // a file cut inside its image data
+    std::size_t Repeat = 1;               // rows unpacking to this many times the image
+};
+
+Bytes MakePng(const PngCase& c) {
+    Bytes png(kPngSignature, kPngSignature + 8);
+    Bytes header;
+    Append32(header, 4);
+    Append32(header, 2);
+    for (std::uint8_t b : {c.Depth, c.ColourType, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}})
+        header.push_back(b);
+    AppendChunk(png, "IHDR", header);
+    if (!c.Palette.empty()) AppendChunk(png, "PLTE", c.Palette);
+    if (c.Transparency) AppendChunk(png, "tRNS", Bytes{0, 0});
+    Bytes raw;
+    for (std::size_t i = 0; i < c.Repeat; ++i) raw.insert(raw.end(), c.Rows.begin(), c.Rows.end());
+    AppendChunk(png, "IDAT", Deflated(raw, c.KeepDeflated));
+    AppendChunk(png, "IEND", {});
+    png.insert(png.end(), {'j', 'u', 'n', 'k'});  // after the image end: not read
+    return png;
+}
+
+TEST(ImportKinds, PngDecodingDetails) {
+    const Bytes greenGrey = {0, 128, 0, 128, 128, 128};
+    const PngCase cases[] = {
+        {"grey of 8 bits", 8, 0, {0, 0, 1, 200, 255, 0, 7, 7, 7, 7}, {}, {0, 1, 200, 255, 7, 7, 7, 7}},
+        {"grey of 2 bits widens", 2, 0, {0, 0b00011011, 0, 0b11100100}, {}, {0, 85, 170, 255, 255, 170, 85, 0}},
+        {"16 bits by the high byte",
+         16,
+         0,
+         {0, 0x12, 0xFF, 0xFF, 0, 0, 0x80, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {},
+         {0x12, 0xFF, 0, 1, 0, 0, 0, 0}},
+        {"an index beyond the palette is black",
+         8,
+         3,
+         {0, 0, 1, 5, 255, 0, 1, 1, 1, 1},
+         greenGrey,
+         {75, 128, 0, 0, 128, 128, 128, 128}},
+        {"a palette of 1 bit", 1, 3, {0, 0b10100000, 0, 0b01010000}, greenGrey, {128, 75, 128, 75, 75, 128, 75, 128}},
+        {"RGB",
+         8,
+         2,
+         {0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {},
+         {77, 149, 29, 9, 0, 0, 0, 0}},
+        {"transparency does not count", 8, 0, {0, 0, 1, 2, 3, 0, 0, 0, 0, 0}, {}, {0, 1, 2, 3, 0, 0, 0, 0}, true},
+        {"a palette image without its palette", 8, 3, {0, 0, 1, 1, 1, 0, 1, 1, 1, 1}, {}, {}},
+        {"image data cut short", 8, 0, {0, 0, 1, 2, 3, 0, 4, 5, 6, 7}, {}, {}, false, 6},
+        {"image data far beyond the image", 8, 0, {0, 9, 9, 9, 9}, {}, {}, false, SIZE_MAX, 100000},
+    };
+    const ImportLayer layer{"LandHeight", Palette::Gray, 4, 2, 1};
+    for (const PngCase& c : cases) {
+        const Bytes file = MakePng(c);
+        const std::string path = "velmarsh-png-test.png";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        const BmpVerdict verdict = JudgeImportHead(file.data(), kImportHeadSize, file.size(), layer, path);
+        ASSERT_TRUE(verdict.Accepted) << c.Name;
+        const platform::FileHandle handle =
+            platform::OpenFile(path.c_str(), platform::Share::Read, platform::Disposition::OpenExisting);
+        DecodedImage image{};
+        const DecodeOutcome outcome = DecodePng(handle, verdict, layer, &image);
+        platform::CloseFile(handle);
+        std::remove(path.c_str());
+        if (c.Values.empty()) {
+            EXPECT_EQ(outcome.Result, DecodeResult::Invalid) << c.Name;
+            if (c.Repeat > 1) {
+                EXPECT_NE(outcome.Note.find("unpacks to more than a 4 x 2 image"), std::string::npos);
+            }
+            continue;
+        }
+        ASSERT_EQ(outcome.Result, DecodeResult::Done) << c.Name << ": " << outcome.Note;
+        // Stored rows run bottom-up, 4 bytes each.
+        std::vector<std::uint8_t> values(image.Values.get() + 4, image.Values.get() + 8);
+        values.insert(values.end(), image.Values.get(), image.Values.get() + 4);
+        EXPECT_EQ(values, c.Values) << c.Name;
     }
 }
 
