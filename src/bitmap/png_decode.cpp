@@ -125,7 +125,14 @@ bool NextChunk(PngStream& s) {
             s.At += 12 + std::uint64_t{length};
             continue;
         }
-        s.ImageDataSeen = s.ImageDataSeen || std::memcmp(head + 4, "IDAT", 4) == 0;
+        const bool imageData = std::memcmp(head + 4, "IDAT", 4) == 0;
+        s.ImageDataSeen = s.ImageDataSeen || imageData;
+        // An empty data chunk adds nothing; stb_image would copy it to a
+        // buffer it has not made yet.
+        if (imageData && length == 0) {
+            s.At += 12;
+            continue;
+        }
         s.LastChunk = std::memcmp(head + 4, "IEND", 4) == 0;
         std::memcpy(s.Made, head, sizeof head);
         s.MadeLength = sizeof head;
