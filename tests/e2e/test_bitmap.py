@@ -178,14 +178,14 @@ GIMP_LIBRARY = """
 (define (vm-paint image rgb)
   (let ((drawable (car (gimp-image-get-active-drawable image))))
     (gimp-context-set-foreground rgb)
-    (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 2 2 8 4)
+    (gimp-image-select-rectangle image CHANNEL-OP-REPLACE %d %d %d %d)
     (gimp-drawable-edit-fill drawable FILL-FOREGROUND)
     (gimp-selection-none image)))
 (define (vm-load path) (car (gimp-file-load RUN-NONINTERACTIVE path path)))
 (define (vm-save image path)
   (gimp-file-save RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image)) path path))
-"""
-# What a GIMP user does to the loaded image before saving it, by the file's name.
+""" % (BOX[0], BOX[1], BOX[2] - BOX[0] + 1, BOX[3] - BOX[1] + 1)
+# What a GIMP user does to the loaded image i before saving it.
 GIMP_STEPS = {
     "rgb-indexed": "(gimp-image-convert-rgb i) (vm-paint i (list {c})) (gimp-image-convert-indexed i "
                    "CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 256 FALSE FALSE \"\") (vm-save i \"{{out}}\")",
@@ -198,12 +198,7 @@ def pillow(colour, mode, fmt, **save):
     def edit(test, src, dst):
         with Image.open(src) as im:
             im = im.convert(mode) if mode else im.copy()
-        if im.mode == "P":
-            colour_index = im.getpalette()[:768:3]
-            paint = min(range(len(colour_index)), key=lambda i: sum(
-                (a - b) ** 2 for a, b in zip(colour, im.getpalette()[3 * i:3 * i + 3])))
-        else:
-            paint = colour[0] if im.mode == "L" else colour + ((255,) if im.mode == "RGBA" else ())
+        paint = colour[0] if im.mode == "L" else colour + ((255,) if im.mode == "RGBA" else ())
         left, top, right, bottom = BOX
         for y in range(top, bottom + 1):
             for x in range(left, right + 1):
