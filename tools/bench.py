@@ -8,7 +8,10 @@ world, flushed to disk and renamed into place as the backup is.
 
 Prints one row per world and direction: median seconds of the tool and of the
 copy, the world's MB/s through the tool, the ratio tool/copy and the tool's
-peak resident memory."""
+peak resident memory. Then, for the largest world stored in order, the
+import of LargeMap alone from its exported BMP and from PNG files made of it
+(greyscale as Pillow saves it, with a palette as GIMP does, and RGB), which
+are decoded whole: their time and peak memory."""
 import argparse
 import os
 import statistics
@@ -141,6 +144,29 @@ def main():
             copy_runs = median_of(args.runs, lambda: copy_import(folder))
             report(f"{size}x{size} {layout}", "import", tool_runs, copy_runs, megabytes)
             remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS] + ["WOODS.WLD.copy", "WOODS.WLD.bak"])
+    largest = max(map(int, args.sizes.split(",")))
+    largemap_imports(tool, os.path.join(root, f"{largest}-inorder"), args.runs, largest)
+
+
+def largemap_imports(tool, folder, runs, size):
+    """LargeMap alone, from the exported BMP and from PNG files of it."""
+    from PIL import Image  # Debian's python3-pil
+    Image.MAX_IMAGE_PIXELS = None
+    pngs = ["largemap-grey.png", "largemap-palette.png", "largemap-rgb.png"]
+    with Image.open(os.path.join(folder, "largemap.bmp")) as im:
+        im.save(os.path.join(folder, pngs[0]))
+        indexed = Image.frombytes("P", im.size, im.tobytes())  # as GIMP saves an Indexed image
+        indexed.putpalette([v for i in range(256) for v in (i, i, i)])
+        indexed.save(os.path.join(folder, pngs[1]))
+        im.convert("RGB").save(os.path.join(folder, pngs[2]))
+    print(f"{'world':>18} {'LargeMap import from':>24} {'tool s':>8} {'peak RSS':>9}")
+    for name in ["largemap.bmp"] + pngs:
+        answers = b"WOODS.WLD\nc\nc\nc\nn\n" + name.encode() + b"\n"
+        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers))
+        tool_s = statistics.median(t for t, _ in tool_runs)
+        rss = max(r for _, r in tool_runs) / 1024
+        print(f"{f'{size}x{size} inorder':>18} {name:>24} {tool_s:8.3f} {rss:7.1f} MiB", flush=True)
+    remove_bitmaps(folder, pngs + ["WOODS.WLD.bak"])
 
 
 def report(world, move, tool_runs, copy_runs, megabytes):

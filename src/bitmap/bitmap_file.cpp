@@ -7,7 +7,10 @@
 platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse use, const char* title,
                                       const char* proposedName) {
     // The buffer's content is the dialog's proposal; an Open proposes nothing.
+    // Exports write BMP alone; imports read PNG as well.
     dialog.Title = title;
+    dialog.FilterText = use == BitmapUse::Export ? "Bitmap files (*.bmp)" : "Image files (*.bmp;*.png)";
+    dialog.FilterPattern = use == BitmapUse::Export ? "*.BMP" : "*.BMP;*.PNG";
     if (use == BitmapUse::Export) {
         std::memset(dialog.FileBuffer, 0, dialog.FileBufferSize);
         std::strcpy(dialog.FileBuffer, proposedName);

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "bitmap/bitmap_file.h"
+#include "bitmap/import_report.h"
+#include "bitmap/import_source.h"
 #include "bitmap/move_failure.h"
 #include "platform/console_text.h"
 
@@ -13,7 +15,13 @@ namespace {
 // are refused, as they always have been.
 constexpr std::uint32_t kWidthLimit = 2048;
 
-void RefuseBigWidth() { console::PrintRefusal("We're going to need a bigger boat."); }
+void RefuseBigWidth(const SmallMapBlock& block, bool import) {
+    console::PrintRefusal(
+        "We're going to need a bigger boat.",
+        "SmallMap moves only for worlds up to 2047 cells wide and this one is " + console::Dec(block.Width) +
+            (import ? ", so the SmallMap block was left as it is" : ", so the file holds the header alone") +
+            "; the other layers have no such limit");
+}
 
 // Rows move a chunk at a time; the block's rows lie one after the other, so a
 // chunk of them is one read or write on each side.
@@ -68,42 +76,63 @@ void ExportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const c
     }
 }
 
-// A bitmap cut short fills the rows it still holds; the row it ends in gets
-// the bytes that are there, and the rows after it keep their values.
-void ImportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+// A chunk's stored rows lie together: map row top-1 first in a bottom-up
+// file, map row low first in a top-down one. A bitmap cut short fills the
+// rows it still holds; the row it ends in gets the bytes that are there, and
+// the rows after it keep their values. Counts the cells that change.
+void ImportRows(const SmallMapBlock& block, const ImportSource& source, const char* path, MoveFailure& failure,
+                std::uint64_t* changed) {
     const std::uint32_t width = block.Width;
     Chunk chunk = AllocateChunk(width);
     for (std::uint32_t top = block.Height; top > 0;) {
         const std::uint32_t count = std::min(chunk.Rows, top);
+        const std::uint32_t low = top - count;
         std::uint32_t got = 0;
+        if (!NoteMove(failure,
+                      ReadImportAt(source, PictureRowAt(source, source.TopDown ? low : top - 1), chunk.Stored.get(),
+                                   static_cast<std::uint32_t>(count * chunk.Stride), &got),
+                      "reading", path))
+            return;
+        std::uint32_t held = 0;  // the block as it is, to count what changes
         if (!NoteMove(
                 failure,
-                platform::ReadFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &got),
-                "reading", path))
+                platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &held),
+                "reading", block.WorldPath))
             return;
-        const auto whole = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(count, got / chunk.Stride + (got % chunk.Stride >= width)));
-        // Whole rows top-1 down to top-whole, laid out upwards as in the world.
-        const std::uint32_t low = top - whole;
-        for (std::uint32_t i = 0; i < whole; ++i)
-            std::memcpy(chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width,
-                        chunk.Stored.get() + i * chunk.Stride, width);
-        std::uint32_t put = 0;
-        if (!NoteMove(
-                failure,
-                platform::WriteFileAt(block.World, RowPosition(block, low), chunk.Block.get(), whole * width, &put),
-                "writing", block.WorldPath))
-            return;
-        if (whole < count) {
-            const std::uint64_t used = std::uint64_t{whole} * chunk.Stride;
-            const std::uint64_t rest = got > used ? got - used : 0;  // less than a row
-            if (rest > 0)
-                NoteMove(failure,
-                         platform::WriteFileAt(block.World, RowPosition(block, low - 1), chunk.Stored.get() + used,
-                                               static_cast<std::uint32_t>(rest), &put),
-                         "writing", block.WorldPath);
-            return;  // the file has ended
+        // Whole rows [wholeLow, wholeHigh) in map order, and at most one row in part.
+        std::uint32_t wholeLow = top, wholeHigh = low, partRow = 0, partBytes = 0;
+        for (std::uint32_t y = low; y < top; ++y) {
+            const std::uint64_t at = (source.TopDown ? y - low : top - 1 - y) * chunk.Stride;
+            const std::uint64_t arrived = got > at ? std::min<std::uint64_t>(width, got - at) : 0;
+            if (arrived == 0) continue;
+            std::uint8_t* cells = chunk.Block.get() + std::uint64_t{y - low} * width;
+            const std::uint8_t* stored = chunk.Stored.get() + at;
+            std::uint64_t differ = 0;  // kept local, so that the loop runs in vector registers
+            for (std::uint64_t x = 0; x < arrived; ++x) differ += cells[x] != stored[x];
+            *changed += differ;
+            std::memcpy(cells, stored, arrived);
+            if (arrived < width) {
+                partRow = y;
+                partBytes = static_cast<std::uint32_t>(arrived);
+            } else {
+                wholeLow = std::min(wholeLow, y);
+                wholeHigh = y + 1;
+            }
         }
+        std::uint32_t put = 0;
+        if (wholeLow < wholeHigh &&
+            !NoteMove(failure,
+                      platform::WriteFileAt(block.World, RowPosition(block, wholeLow),
+                                            chunk.Block.get() + std::uint64_t{wholeLow - low} * width,
+                                            (wholeHigh - wholeLow) * width, &put),
+                      "writing", block.WorldPath))
+            return;
+        if (partBytes > 0 &&
+            !NoteMove(failure,
+                      platform::WriteFileAt(block.World, RowPosition(block, partRow),
+                                            chunk.Block.get() + std::uint64_t{partRow - low} * width, partBytes, &put),
+                      "writing", block.WorldPath))
+            return;
         top = low;
     }
 }
@@ -119,16 +148,20 @@ void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::F
     platform::HoldInterrupts();
     console::Print(std::string("Importing ") + path + "...");
 
-    std::uint64_t pixelStart = 0;
+    const ImportLayer layer{"SmallMap", Palette::Gray, block.Width, block.Height, 1};
+    ImportSource source{};
+    std::string note;
     MoveFailure failure{};
     bool moved = false;
-    if (!CheckBmpHeader(bitmap.Prefix, file, block.Width, block.Height, path, &pixelStart)) {
+    std::uint64_t changed = 0;
+    if (!OpenImportSource(bitmap.Head, file, layer, path, &source, &note)) {
         // The check's line completed the progress line.
     } else if (block.Width >= kWidthLimit) {
-        RefuseBigWidth();
+        RefuseBigWidth(block, true);
     } else {
         moved = true;
-        if (BackUpWorld(backup, block.World, block.WorldPath, failure)) ImportRows(block, file, path, failure);
+        if (BackUpWorld(backup, block.World, block.WorldPath, failure))
+            ImportRows(block, source, path, failure, &changed);
     }
     platform::CloseFile(file);
     if (moved) {
@@ -136,6 +169,10 @@ void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::F
         TellBackup(backup);
     } else {
         console::PrintLine("Done!");
+    }
+    if (moved && !failure.Failed) {
+        if (!note.empty()) platform::SayLine(note);
+        SayChangedCells(layer.Name, changed, std::uint64_t{block.Width} * block.Height);
     }
     platform::ReleaseInterrupts();
 }
@@ -153,7 +190,7 @@ void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, Bi
     if (!WriteBmpHeader(bitmap.Header, file, block.Width, block.Height, Palette::Gray)) {
         PrintBmpHeaderError("writing");
     } else if (block.Width >= kWidthLimit) {
-        RefuseBigWidth();
+        RefuseBigWidth(block, false);
     } else {
         moved = true;
         ExportRows(block, file, path, failure);

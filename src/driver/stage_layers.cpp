@@ -2,6 +2,7 @@
 #include <string>
 
 #include "bitmap/bitmap_file.h"
+#include "bitmap/import_source.h"
 #include "driver/driver.h"
 #include "platform/console_text.h"
 
@@ -11,8 +12,8 @@ struct LayerInfo {
     const char* ExportTitle;  // also the question's caption
     const char* ImportTitle;
     const char* ProposedName;
-    std::uint32_t Scale;  // bitmap pixels per cell, each way
-    Palette ExportPalette;
+    std::uint32_t Scale;    // bitmap pixels per cell, each way
+    Palette ExportPalette;  // also the layer's colours on import
 };
 
 constexpr LayerInfo kLayers[kLayerCount] = {
@@ -20,6 +21,7 @@ constexpr LayerInfo kLayers[kLayerCount] = {
     {"Export LandHeight BMP", "Import LandHeight BMP", "lmheight.bmp", 1, Palette::Gray},
     {"Export LargeMap BMP", "Import LargeMap BMP", "largemap.bmp", kLargeMapScale, Palette::Gray},
 };
+static_assert(sizeof kLayers / sizeof kLayers[0] == sizeof kLayerNames / sizeof kLayerNames[0]);
 
 // The path is kept because the pass reports failures by it and the dialogs
 // reuse their buffer.
@@ -47,15 +49,20 @@ void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
 }
 
 void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
-                 const LayerInfo& layer) {
+                 const LayerInfo& layer, const char* name) {
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     slot.ImportHandle = ChooseBitmapFile(dialog, BitmapUse::Import, layer.ImportTitle, "");
     if (slot.ImportHandle == platform::kInvalidFile) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
     console::Print(std::string("Reading ") + path + " header...");
-    if (CheckBmpHeader(bitmap.Prefix, slot.ImportHandle, layer.Scale * header.Width, layer.Scale * header.Height, path,
-                       &slot.PixelStart)) {
+    // Sizes are 32-bit products, as the header fields hold them. A file of
+    // another kind is decoded here, so its refusal comes before any move.
+    const ImportLayer target{name, layer.ExportPalette, layer.Scale * header.Width, layer.Scale * header.Height,
+                             layer.Scale};
+    std::string note;
+    if (OpenImportSource(bitmap.Head, slot.ImportHandle, target, path, &slot.Import, &note)) {
         Stage(slot.ImportStaged, slot, path);
+        if (!note.empty()) platform::SayLine(note);
     } else {
         platform::CloseFile(slot.ImportHandle);
     }
@@ -80,7 +87,7 @@ void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     for (int i = 0; i < kLayerCount; ++i) {
         const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, kLayers[i].ExportTitle);
         if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], kLayers[i]);
-        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], kLayers[i]);
+        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], kLayers[i], kLayerNames[i]);
     }
     console::PrintLine("");
 }

@@ -71,7 +71,7 @@ inline constexpr std::uint32_t kOfnExplorer = 0x80000;
 struct FileDialog {
     const char* Title;
     const char* FilterText;     // one filter entry: its description...
-    const char* FilterPattern;  // ...and its pattern
+    const char* FilterPattern;  // ...and its patterns, ";" between them ("*.BMP;*.PNG")
     const char* DefaultExt;     // nullptr: none
     std::uint32_t Flags;
     char* FileBuffer;  // proposed name on entry, chosen full path on success

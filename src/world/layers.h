@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "bitmap/import_source.h"
 #include "platform/platform.h"
 #include "world/world.h"
 
@@ -14,7 +15,7 @@ struct LayerSlot {
     platform::FileHandle ImportHandle;
     bool ExportStaged;
     bool ImportStaged;
-    std::uint64_t PixelStart;                  // import: the file's bfOffBits
+    ImportSource Import;                       // import: where its stored rows come from
     char Path[platform::kFileNameBufferSize];  // kept for the pass's error line
 };
 
@@ -24,6 +25,8 @@ struct OneByteLayer {
     int RecordByte;
 };
 inline constexpr OneByteLayer kOneByteLayers[] = {{kLandType, kLandTypeByte}, {kLandHeight, kLandHeightByte}};
+
+inline constexpr const char* kLayerNames[kLayerCount] = {"LandType", "LandHeight", "LargeMap"};
 
 // The one pass over every cell record that moves the staged layers, then
 // closes their files.

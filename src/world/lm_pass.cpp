@@ -6,6 +6,7 @@
 // image rows) at a time.
 #include <cstring>
 
+#include "bitmap/import_report.h"
 #include "bitmap/move_failure.h"
 #include "bitmap/world_backup.h"
 #include "world/bitmap_layout.h"
@@ -46,6 +47,14 @@ std::uint64_t RowPosition(const PassGeometry& geometry, int layer, std::uint64_t
     return layer == kLargeMap ? BandPosition(geometry, pixelStart, y) : OneByteRowPosition(geometry, pixelStart, y);
 }
 
+// Where an import stores map row y: its LargeMap band begins with image row
+// 5y+4 when stored bottom-up, 5y when top-down.
+std::uint64_t ImportRowPosition(const ImportSource& source, int layer, std::uint32_t y) {
+    if (layer != kLargeMap) return PictureRowAt(source, y);
+    const std::uint64_t first = std::uint64_t{kLargeMapScale} * y;
+    return PictureRowAt(source, source.TopDown ? first : first + kLargeMapScale - 1);
+}
+
 // Import rows are read whole; a file that ends early delivers fewer bytes.
 bool ReadImportRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], std::uint32_t y,
                     LayerRow (&rows)[kLayerCount], MoveFailure& failure) {
@@ -54,10 +63,10 @@ bool ReadImportRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLay
         if (!slot.ImportStaged) continue;
         LayerRow& row = rows[layer];
         const auto count = static_cast<std::uint32_t>(layer == kLargeMap ? row.Length : geometry.Width);
-        if (!NoteMove(failure,
-                      platform::ReadFileAt(slot.ImportHandle, RowPosition(geometry, layer, slot.PixelStart, y),
-                                           row.Pixels.get(), count, &row.Got),
-                      "reading", slot.Path))
+        if (!NoteMove(
+                failure,
+                ReadImportAt(slot.Import, ImportRowPosition(slot.Import, layer, y), row.Pixels.get(), count, &row.Got),
+                "reading", slot.Path))
             return false;
     }
     return true;
@@ -107,16 +116,28 @@ struct CellWork {
     std::uint8_t* ExportPixels;
     const std::uint8_t* ImportPixels;
     std::uint64_t ImportGot;
+    std::uint64_t BlockRowAt[kLargeMapScale];  // LargeMap import: block row k of cell 0 in the band as read
+};
+
+// What the imports changed, for the lines after the pass.
+struct ImportCounts {
+    std::uint64_t Changed[kLayerCount];  // cells whose bytes differ from what their record held
+    std::uint64_t Zeroed;                // LandType values of 3 or more set to 0
 };
 
 // Taken out of the slots once a row: a write to a record may alias anything,
 // so slots read cell by cell would be read again after every byte written.
-void PlanRowWork(const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount], CellWork (&work)[kLayerCount]) {
+[[gnu::always_inline]] inline void PlanRowWork(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount],
+                                               LayerRow (&rows)[kLayerCount], CellWork (&work)[kLayerCount]) {
     for (int layer = 0; layer < kLayerCount; ++layer) {
         work[layer].ExportPixels = layers[layer].ExportStaged ? rows[layer].Pixels.get() : nullptr;
         work[layer].ImportPixels = layers[layer].ImportStaged ? rows[layer].Pixels.get() : nullptr;
         work[layer].ImportGot = rows[layer].Got;
     }
+    // A bottom-up band holds block row 4 first, a top-down one block row 0.
+    const bool topDown = layers[kLargeMap].Import.TopDown;
+    for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
+        work[kLargeMap].BlockRowAt[k] = geometry.LargeStride * (topDown ? k : kLargeMapScale - 1 - k);
 }
 
 // Exports of one cell, from its record as it stands.
@@ -131,37 +152,73 @@ inline void ExportCell(const PassGeometry& geometry, const CellWork (&work)[kLay
         if (std::uint8_t* pixels = work[layer.Layer].ExportPixels) pixels[x] = record[layer.RecordByte];
 }
 
+// One block row of a LargeMap cell from its band; nonzero when it changed.
+[[gnu::always_inline]] inline std::uint32_t MoveBlockRow(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint32_t was = 0, now = 0;
+    std::memcpy(&was, to, 4);
+    std::memcpy(&now, from, 4);
+    const std::uint32_t differ = (was ^ now) | static_cast<std::uint32_t>(to[4] ^ from[4]);
+    std::memcpy(to, from, kLargeMapScale);
+    return differ;
+}
+
+// A LargeMap block whose band the file cut short: only the bytes it held.
+// Returns whether the block changed.
+bool ImportPartBlock(const std::uint8_t* band, std::uint64_t got, const std::uint64_t* rowAt, std::uint64_t column,
+                     std::uint8_t* block) {
+    bool changed = false;
+    for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
+        const std::uint64_t at = rowAt[k] + column;
+        if (at >= got) continue;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kLargeMapScale, got - at));
+        changed |= std::memcmp(block + kLargeMapScale * k, band + at, n) != 0;
+        std::memcpy(block + kLargeMapScale * k, band + at, n);
+    }
+    return changed;
+}
+
 // Imports into one cell's record: only the bytes the bitmap still held.
-inline void ImportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount], std::uint32_t x,
-                       std::uint8_t* record) {
+// Inlined into each of its loops, as the cell work is most of the pass.
+[[gnu::always_inline]] inline void ImportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount],
+                                              std::uint32_t x, std::uint8_t* record, ImportCounts& counts) {
     if (const std::uint8_t* band = work[kLargeMap].ImportPixels) {
         const std::uint64_t got = work[kLargeMap].ImportGot;
-        // Block row 0 lies furthest into the band: when it arrived, all did.
+        const std::uint64_t* rowAt = work[kLargeMap].BlockRowAt;
+        const std::uint64_t column = std::uint64_t{kLargeMapScale} * x;
+        std::uint8_t* block = record + kLargeMapByte;
+        bool changed = false;
+        // The last block row read lies furthest into the band: when it arrived, all did.
         if (BlockRowInBand(geometry, x, 0) + kLargeMapScale <= got) {
-            for (std::uint32_t k = 0; k < kLargeMapScale; ++k)  // fixed sizes: a few moves, no calls
-                std::memcpy(record + kLargeMapByte + kLargeMapScale * k, band + BlockRowInBand(geometry, x, k),
-                            kLargeMapScale);
+            // Fixed sizes and no branches; every source found before the first store.
+            const std::uint8_t* at = band + column;
+            const std::uint8_t* from[kLargeMapScale] = {at + rowAt[0], at + rowAt[1], at + rowAt[2], at + rowAt[3],
+                                                        at + rowAt[4]};
+            changed =
+                (MoveBlockRow(block, from[0]) | MoveBlockRow(block + 5, from[1]) | MoveBlockRow(block + 10, from[2]) |
+                 MoveBlockRow(block + 15, from[3]) | MoveBlockRow(block + 20, from[4])) != 0;
         } else {
-            for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
-                const std::uint64_t at = BlockRowInBand(geometry, x, k);
-                if (at < got)
-                    std::memcpy(record + kLargeMapByte + kLargeMapScale * k, band + at,
-                                std::min<std::uint64_t>(kLargeMapScale, got - at));
-            }
+            changed = ImportPartBlock(band, got, rowAt, column, block);
         }
+        counts.Changed[kLargeMap] += changed;
     }
     for (const OneByteLayer& layer : kOneByteLayers) {
         const CellWork& one = work[layer.Layer];
-        if (one.ImportPixels != nullptr && x < one.ImportGot) record[layer.RecordByte] = one.ImportPixels[x];
+        if (one.ImportPixels == nullptr) continue;
+        std::uint8_t value = x < one.ImportGot ? one.ImportPixels[x] : record[layer.RecordByte];
+        if (layer.Layer == kLandType && value >= kLandTypeLimit) {
+            value = 0;
+            ++counts.Zeroed;
+        }
+        counts.Changed[layer.Layer] += value != record[layer.RecordByte];
+        record[layer.RecordByte] = value;
     }
-    if (work[kLandType].ImportPixels != nullptr && record[kLandTypeByte] >= kLandTypeLimit) record[kLandTypeByte] = 0;
 }
 
 // The cells of row r of the batch, x rising: each cell's exports, then its
 // imports. A cell may share its record with an earlier cell of the row, so
 // its exports see that cell's imports.
 void MoveRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const PassKind& kind,
-                  RecordBatch& batch, std::uint32_t r, LayerRow (&rows)[kLayerCount]) {
+                  RecordBatch& batch, std::uint32_t r, LayerRow (&rows)[kLayerCount], ImportCounts& counts) {
     std::uint8_t* records = batch.Records.get();
     const std::uint32_t* recordOffsets = RowRecordOffsets(batch, r);
     if (!kind.AnyImport) {
@@ -169,25 +226,30 @@ void MoveRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLayer
         return;
     }
     CellWork work[kLayerCount];
-    PlanRowWork(layers, rows, work);
+    PlanRowWork(geometry, layers, rows, work);
+    // Counted here, where no record write can reach them, then added up.
+    ImportCounts row{};
     if (!kind.AnyExport) {
-        for (std::uint32_t x = 0; x < geometry.Width; ++x) ImportCell(geometry, work, x, records + recordOffsets[x]);
-        return;
+        for (std::uint32_t x = 0; x < geometry.Width; ++x)
+            ImportCell(geometry, work, x, records + recordOffsets[x], row);
+    } else {
+        for (std::uint32_t x = 0; x < geometry.Width; ++x) {
+            std::uint8_t* record = records + recordOffsets[x];
+            ExportCell(geometry, work, record, x);
+            ImportCell(geometry, work, x, record, row);
+        }
     }
-    for (std::uint32_t x = 0; x < geometry.Width; ++x) {
-        std::uint8_t* record = records + recordOffsets[x];
-        ExportCell(geometry, work, record, x);
-        ImportCell(geometry, work, x, record);
-    }
+    for (int layer = 0; layer < kLayerCount; ++layer) counts.Changed[layer] += row.Changed[layer];
+    counts.Zeroed += row.Zeroed;
 }
 
 // Every row of the batch: its import rows in, its cells, its export rows out.
 void MoveBatchRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const PassKind& kind,
-                   RecordBatch& batch, LayerRow (&rows)[kLayerCount], MoveFailure& failure) {
+                   RecordBatch& batch, LayerRow (&rows)[kLayerCount], MoveFailure& failure, ImportCounts& counts) {
     for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
         const std::uint32_t y = batch.TopRow - r;
         if (!ReadImportRows(geometry, layers, y, rows, failure)) return;
-        MoveRowCells(geometry, layers, kind, batch, r, rows);
+        MoveRowCells(geometry, layers, kind, batch, r, rows, counts);
         if (!WriteExportRows(geometry, layers, y, rows, failure)) return;
     }
 }
@@ -196,7 +258,22 @@ void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
     for (LayerSlot& slot : layers) {
         // A failed close of an export may lose written data: it is a failed write.
         if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
-        if (slot.ImportStaged) platform::CloseFile(slot.ImportHandle);
+        if (slot.ImportStaged) {
+            platform::CloseFile(slot.ImportHandle);
+            slot.Import.Decoded.reset();
+        }
+    }
+}
+
+// After a complete import: what it changed in each imported layer.
+void SayImportCounts(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const ImportCounts& counts) {
+    const std::uint64_t cells = std::uint64_t{geometry.Width} * geometry.Height;
+    for (int layer = 0; layer < kLayerCount; ++layer) {
+        if (!layers[layer].ImportStaged) continue;
+        SayChangedCells(kLayerNames[layer], counts.Changed[layer], cells);
+        if (layer == kLandType && counts.Zeroed > 0)
+            platform::SayLine("LandType: " + Grouped(counts.Zeroed) +
+                              " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
     }
 }
 
@@ -218,17 +295,19 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     AllocateRows(geometry, layers, rows);
     RecordBatch batch = AllocateBatch(geometry.Width);
     MoveFailure failure{};
+    ImportCounts counts{};
     // No layer moves, exports included, unless the world is backed up first.
     if (kind.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
     for (std::uint32_t top = geometry.Height; top > 0 && !failure.Failed; top -= batch.RowCount) {
         StartBatch(batch, top);
         if (!ReadBatch(world, world.OffsetRow, batch, failure)) break;
-        MoveBatchRows(geometry, layers, kind, batch, rows, failure);
+        MoveBatchRows(geometry, layers, kind, batch, rows, failure, counts);
         // What was moved in goes back even after a failure: nothing is rolled back.
         if (kind.AnyImport) WriteBatch(world, batch, failure);
     }
     CloseStagedFiles(layers, failure);
     FinishMoveLine(failure);
     TellBackup(world.Backup);
+    if (kind.AnyImport && !failure.Failed) SayImportCounts(geometry, layers, counts);
     platform::ReleaseInterrupts();
 }

@@ -222,6 +222,18 @@ def apply_smallmap_import(world, bmp):
     return bytes(out)
 
 
+LANDTYPE_COLOURS = [(0, 128, 0), (128, 128, 128), (255, 255, 0)]
+
+
+def value_of_colour(rgb, layer):
+    """What an import takes a colour for: its brightness for the grey layers,
+    the nearest of LandType's colours (the lower value on a tie)."""
+    if layer != "landtype":
+        r, g, b = rgb
+        return (77 * r + 150 * g + 29 * b + 128) >> 8
+    return min(range(3), key=lambda v: (sum((a - c) ** 2 for a, c in zip(rgb, LANDTYPE_COLOURS[v])), v))
+
+
 def lm_pass_model(data, exports=(), imports=None):
     """The LM pass, cell by cell as the tool walks them: bottom row first, each
     record read after every earlier cell's write, exports taken before the

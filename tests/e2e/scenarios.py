@@ -9,7 +9,10 @@ needs a person at the Linux build; scripts never replace.) Paths and error
 codes come from the platform (ctx)."""
 import os
 
-from harness import CRLF, World, banner, header_block, lines, lm_pass_model, read, write
+from PIL import Image
+
+from harness import (CRLF, World, banner, bmp_header, header_block, lines, lm_pass_model, read, stride,
+                     value_of_colour, write)
 
 ALL = ["landtype", "lmheight", "largemap"]
 CAPTION = {"smallmap": "SmallMap", "landtype": "LandType", "lmheight": "LandHeight", "largemap": "LargeMap"}
@@ -169,6 +172,48 @@ class EditedImport(ImportBack):
         test.assertFalse(os.path.exists(ctx.local("WOODS.WLD.bak.tmp")))
 
 
+def as_exported(path, layer):
+    """The file an export would hold for the values an import takes from the
+    image at path: the model of the pass reads it like any exported file."""
+    with Image.open(path) as im:
+        width, height = im.size
+        values = [value_of_colour(rgb, layer) for rgb in im.convert("RGB").getdata()]
+    pad = bytes(stride(width) - width)
+    rows = [bytes(values[y * width:(y + 1) * width]) + pad for y in range(height - 1, -1, -1)]
+    return bmp_header(width, height) + b"".join(rows)
+
+
+class OtherKinds(Scenario):
+    """A PNG and a 24-bit BMP, as image programs save edits, taken by colour:
+    both builds decode them to the same values."""
+    FILES = {"lmheight": "edited-lh.png", "largemap": "edited-lm.bmp"}
+
+    def prepare(self, ctx):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=ALL)
+        self.imports = {}
+        for layer, name in self.FILES.items():
+            write(ctx.local(name + ".bmp"), files[layer])
+            with Image.open(ctx.local(name + ".bmp")) as im:
+                im = im.convert("RGB")
+            for x in range(2, 9):
+                im.putpixel((x, 3), (200, 60, 30))
+            im.save(ctx.local(name))
+            self.imports[layer] = as_exported(ctx.local(name), layer)
+
+    def steps(self, ctx):
+        return layer_steps(ctx.path("WOODS.WLD"), {l: ("no", ctx.path(n)) for l, n in self.FILES.items()})
+
+    def expected(self, ctx):
+        return header_block(ctx.path("WOODS.WLD"), ctx.before.fields) + lines(
+            *[f"Reading {ctx.path(n)} header...Done!" for n in self.FILES.values()], "",
+            "Reading and writing LM data...Done!")
+
+    def check(self, ctx, test):
+        expected, _ = lm_pass_model(bytes(ctx.before.data), imports=self.imports)
+        test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
+        test.assertNotEqual(expected, bytes(ctx.before.data))
+
+
 class SharingConflict(Scenario):
     """Two layers imported from one file: the second open is refused while
     the first holds it, and the first import goes ahead."""
@@ -199,7 +244,7 @@ class SharingConflict(Scenario):
         test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
 
 
-SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, SharingConflict]
+SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, OtherKinds, SharingConflict]
 
 
 def as_answers(steps):

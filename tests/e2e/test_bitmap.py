@@ -1,10 +1,12 @@
 """SmallMap export and import, and the bitmap header check as users meet it."""
 import os
+import shutil
+import subprocess
 
 from PIL import Image
 
-from harness import (CRLF, World, apply_smallmap_import, expected_export, header_block, layer_image,
-                     lines, read, write, ToolTest)
+from harness import (CRLF, EXPORT_ALL, World, apply_smallmap_import, expected_export, header_block, layer_image,
+                     lines, read, tool_env, value_of_colour, write, ToolTest)
 
 SKIP_LAYERS = ["c", "c", "c"]
 
@@ -56,6 +58,7 @@ class SmallMap(ToolTest):
         write(bmp, expected_export(World(before), "smallmap"))
         r = self.run_tool(["WOODS.WLD", "n", "smallmap.bmp"] + SKIP_LAYERS)
         self.assertIn(lines(f"Importing {bmp}...We're going to need a bigger boat.", "Done!"), r.out)
+        self.assertIn(b"SmallMap moves only for worlds up to 2047 cells wide and this one is 2048", r.err)
         self.assertEqual(read(path), before)
 
     def test_exported_bitmap_opens_upright_in_an_image_library(self):
@@ -113,26 +116,30 @@ class SmallMap(ToolTest):
                 self.assertEqual(read(path), apply_smallmap_import(World(before), read(bmp)))
 
     def test_rejected_imports_leave_the_world_alone(self):
+        # (header options, refusal line, what its note on standard error says)
         cases = [
-            ({"bits": 24}, "BMP is the wrong color depth!"),
-            ({"compression": 1, "bits": 4}, "BMP is compressed!"),
-            ({"width": 10}, "Width of BMP is not equal to 9!"),
-            ({"top_down": True}, "Height of BMP is not equal to 6!"),
-            ({"truncate": -1}, "{path} is not a valid BMP file!"),
+            ({"bits": 2}, "BMP is the wrong color depth!", "has 2 bits per pixel"),
+            ({"compression": 4, "bits": 24}, "BMP is compressed!", "compressed with JPEG"),
+            ({"compression": 1, "bits": 4}, "BMP is the wrong color depth!", "RLE8 compression with 4 bits"),
+            ({"width": 10}, "Width of BMP is not equal to 9!", "The image is 10 x 6 pixels; SmallMap"),
+            ({"height": 7, "top_down": True}, "Height of BMP is not equal to 6!", "The image is 9 x 7 pixels"),
+            ({"bits": 24, "truncate": 140}, "{path} is not a valid BMP file!", "before the end of its last pixel row"),
+            ({"truncate": -1}, "{path} is not a valid BMP file!", "holds only 32 bytes"),
         ]
         path = self.world(width=9, height=6)
         before = read(path)
-        for opts, message in cases:
+        for opts, message, note in cases:
             with self.subTest(**opts):
                 opts = dict({"width": 9, "height": 6}, **opts)
                 bmp = self.path("bad.bmp")
-                if opts.pop("truncate", None) == -1:
+                if opts.get("truncate") == -1:
                     write(bmp, b"BM" + bytes(30))
                 else:
                     self.bitmap("bad.bmp", **opts)
                 r = self.run_tool(["WOODS.WLD", "n", "bad.bmp"] + SKIP_LAYERS)
                 self.assertOutput(r, header_block(path, World(before).fields) +
                                   lines(f"Importing {bmp}..." + message.format(path=bmp), "Done!", ""))
+                self.assertIn(note.encode(), r.err)
                 self.assertEqual(read(path), before)
 
     def test_cancelled_dialogs_print_nothing(self):
@@ -157,3 +164,163 @@ class SmallMap(ToolTest):
                                   line.format(b=bmp).encode() + CRLF + CRLF)
                 self.assertEqual(os.path.getsize(bmp), limit)
         self.assertEqual(read(path), before)
+
+
+# ---- Files as image programs save them ---------------------------------------
+
+GREY, RED, YELLOW, NEAR_YELLOW = (200, 200, 200), (200, 60, 30), (255, 255, 0), (240, 230, 40)
+PROPOSED = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
+            "largemap": "largemap.bmp"}
+LAYERS = ["smallmap", "landtype", "lmheight", "largemap"]
+CAPTION = {"smallmap": "SmallMap", "landtype": "LandType", "lmheight": "LandHeight", "largemap": "LargeMap"}
+BOX = (2, 2, 9, 5)  # the painted rectangle: left, top, right, bottom (inclusive)
+GIMP_LIBRARY = """
+(define (vm-paint image rgb)
+  (let ((drawable (car (gimp-image-get-active-drawable image))))
+    (gimp-context-set-foreground rgb)
+    (gimp-image-select-rectangle image CHANNEL-OP-REPLACE %d %d %d %d)
+    (gimp-drawable-edit-fill drawable FILL-FOREGROUND)
+    (gimp-selection-none image)))
+(define (vm-load path) (car (gimp-file-load RUN-NONINTERACTIVE path path)))
+(define (vm-save image path)
+  (gimp-file-save RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image)) path path))
+""" % (BOX[0], BOX[1], BOX[2] - BOX[0] + 1, BOX[3] - BOX[1] + 1)
+# What a GIMP user does to the loaded image i before saving it.
+GIMP_STEPS = {
+    "rgb-indexed": "(gimp-image-convert-rgb i) (vm-paint i (list {c})) (gimp-image-convert-indexed i "
+                   "CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 256 FALSE FALSE \"\") (vm-save i \"{{out}}\")",
+    "png": "(vm-paint i (list {c})) (vm-save i \"{{out}}\")",
+    "rgb": "(gimp-image-convert-rgb i) (vm-paint i (list {c})) (vm-save i \"{{out}}\")",
+}
+
+
+def pillow(colour, mode, fmt, **save):
+    def edit(test, src, dst):
+        with Image.open(src) as im:
+            im = im.convert(mode) if mode else im.copy()
+        paint = colour[0] if im.mode == "L" else colour + ((255,) if im.mode == "RGBA" else ())
+        left, top, right, bottom = BOX
+        for y in range(top, bottom + 1):
+            for x in range(left, right + 1):
+                im.putpixel((x, y), paint)
+        im.save(dst, fmt, **save)
+    return edit
+
+
+def magick(colour, *options):
+    """convert SRC -fill ... -draw ... [options] DST, the options ending in
+    the output's format prefix where they name one."""
+    def edit(test, src, dst):
+        fmt = options[-1] if options and options[-1].endswith(":") else ""
+        rest = options[:-1] if fmt else options
+        left, top, right, bottom = BOX
+        subprocess.run(["/usr/bin/convert", src, "-fill", "rgb(%d,%d,%d)" % colour, "-draw",
+                        f"rectangle {left},{top} {right},{bottom}", *rest, fmt + dst], check=True)
+    return edit
+
+
+def netpbm(colour):
+    def edit(test, src, dst):
+        pillow(colour, "RGB", "PPM")(test, src, dst + ".ppm")
+        with open(dst, "wb") as out:
+            subprocess.run(["/usr/bin/ppmtobmp", "-bpp", "8", dst + ".ppm"], stdout=out, stderr=subprocess.DEVNULL,
+                           check=True)
+    return edit
+
+
+def gimp(steps, colour):
+    """A GIMP user's edit; every GIMP row is made in one batch run of GIMP
+    (run_gimp), since GIMP takes seconds to start."""
+    def edit(test, src, dst):
+        if not os.path.exists(dst):
+            test.skipTest("GIMP is not installed (Debian: gimp); its rows are skipped")
+    edit.gimp_steps = GIMP_STEPS[steps].format(c="%d %d %d" % colour)
+    return edit
+
+
+def run_gimp(test, jobs):
+    """jobs: (edit, source path, output path) of every GIMP row."""
+    gimp_console = shutil.which("gimp-console", path="/usr/bin")
+    if gimp_console is None or not jobs:
+        return
+    script = "(begin " + GIMP_LIBRARY + "".join(
+        f"(let ((i (vm-load \"{src}\"))) " + edit.gimp_steps.format(out=dst) + ")" for edit, src, dst in jobs) + ")"
+    # GIMP starts in seconds with the profile and caches of an earlier run
+    # in the build folder, in many without.
+    keep = os.path.join(os.environ.get("BUILD_DIR", test.dir), "gimp")
+    env = dict(tool_env(test.dir), GIMP2_DIRECTORY=os.path.join(keep, "profile"),
+               XDG_CACHE_HOME=os.path.join(keep, "cache"))
+    subprocess.run([gimp_console, "-i", "-d", "-f", "-b", script, "-b", "(gimp-quit 0)"], cwd=test.dir, env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+
+class ImageProgramEdits(ToolTest):
+    """A layer exported, edited and saved as each image program saves it,
+    imported, and exported again: the world holds the values the edited
+    image shows (its colours, as the import takes them), and standard error
+    counts exactly the cells whose values changed."""
+
+    ROWS = [
+        # (what the user did, layer, edit, file name)
+        ("GIMP: RGB, paint, Indexed with an optimum palette, export BMP", "lmheight", gimp("rgb-indexed", GREY),
+         "gimp-indexed.bmp"),
+        ("ImageMagick: -type Palette -compress none BMP3:", "lmheight",
+         magick(GREY, "-type", "Palette", "-compress", "none", "BMP3:"), "magick.bmp"),
+        ("netpbm: ppmtobmp -bpp 8", "landtype", netpbm(YELLOW), "netpbm.bmp"),
+        ("ImageMagick's default: 32-bit bit fields", "largemap", magick(GREY), "magick.bmp"),
+        ("Pillow: RGB, BMP", "landtype", pillow(NEAR_YELLOW, "RGB", "BMP"), "pillow.bmp"),
+        ("GIMP: RGB, paint, export BMP", "lmheight", gimp("rgb", RED), "gimp-rgb.bmp"),
+        ("GIMP: paint, export PNG", "landtype", gimp("png", YELLOW), "gimp.png"),
+        ("GIMP: RGB, paint, Indexed: few colours, fewer bits", "landtype", gimp("rgb-indexed", YELLOW),
+         "gimp-few.bmp"),
+        ("Pillow: PNG", "smallmap", pillow(GREY, None, "PNG"), "pillow.png"),
+        ("Pillow: RGBA, BMP", "largemap", pillow(RED, "RGBA", "BMP"), "pillow.bmp"),
+        ("ImageMagick: RLE8", "lmheight", magick(GREY, "-type", "Palette", "-compress", "RLE", "BMP3:"), "rle.bmp"),
+        ("ImageMagick: 16-bit RGB PNG, interlaced", "largemap", magick(RED, "-depth", "16", "-interlace", "PNG",
+                                                                       "PNG48:"), "magick.png"),
+    ]
+
+    def answers(self, layer, button, name):
+        out = ["WOODS.WLD"]
+        for other in LAYERS:
+            out += [button, name] if other == layer else ["c"]
+        return out
+
+    def values(self, path, layer, colours=False):
+        """The picture's pixels, top row first: indices of an exported file,
+        or what the import makes of the colours of any other."""
+        with Image.open(path) as im:
+            if not colours:
+                return list(im.getdata())
+            return [value_of_colour(rgb, layer) for rgb in im.convert("RGB").getdata()]
+
+    def test_every_kind_comes_back_as_its_colours(self):
+        world = self.world(width=13, height=9, seed=3)
+        self.run_tool(EXPORT_ALL)
+        pristine = read(world)
+        run_gimp(self, [(edit, self.path(PROPOSED[layer]), self.path(name)) for _, layer, edit, name in self.ROWS
+                        if hasattr(edit, "gimp_steps")])
+        for what, layer, edit, name in self.ROWS:
+            with self.subTest(what):
+                write(world, pristine)
+                edited = self.path(name)
+                edit(self, self.path(PROPOSED[layer]), edited)
+                r = self.run_tool(self.answers(layer, "n", name))
+                line = f"Importing {edited}...Done!" if layer == "smallmap" else "Reading and writing LM data...Done!"
+                self.assertIn(lines(line), r.out)
+                self.assertIn(f"{CAPTION[layer]}: taken by colour from ".encode(), r.err)
+
+                check = self.path("check.bmp")
+                if os.path.exists(check):
+                    os.remove(check)
+                self.run_tool(self.answers(layer, "y", "check.bmp"))
+                before = self.values(self.path(PROPOSED[layer]), layer)
+                expected = self.values(edited, layer, colours=True)
+                self.assertEqual(self.values(check, layer), expected)
+                # The cells that changed, and no others, are counted.
+                width = 65 if layer == "largemap" else 13
+                scale = 5 if layer == "largemap" else 1
+                changed = {(i % width // scale, i // width // scale) for i, (a, b) in
+                           enumerate(zip(before, expected)) if a != b}
+                self.assertTrue(changed)
+                self.assertIn(f"{CAPTION[layer]}: {len(changed)} of 117 cells changed".encode(), r.err)

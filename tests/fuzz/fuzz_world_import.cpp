@@ -1,6 +1,8 @@
 // A whole run importing all four layers into an arbitrary world from
-// arbitrary bitmaps. Input: a flags byte, the world's length (2 bytes), the
-// world, then pixel bytes shared out among the four bitmaps.
+// arbitrary bitmaps. Input: a flags byte, a kinds byte, the world's length
+// (2 bytes), the world, then bytes shared out among the four bitmaps: pixel
+// bytes behind a header made here, or, where the kinds byte has the layer's
+// bit, the whole file (any kind of BMP or PNG).
 #include <algorithm>
 #include <string>
 
@@ -39,19 +41,22 @@ void MakeBitmap(int layer, std::uint32_t width, std::uint32_t height, std::uint8
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::Setup();
-    if (size < 3) return 0;
-    const std::uint8_t flags = data[0];
-    const std::size_t worldLength = std::min<std::size_t>(le::Get16(data + 1), size - 3);
-    const Bytes world(data + 3, data + 3 + worldLength);
-    const std::uint8_t* pool = data + 3 + worldLength;
-    const std::size_t poolSize = size - 3 - worldLength;
+    if (size < 4) return 0;
+    const std::uint8_t flags = data[0], kinds = data[1];
+    const std::size_t worldLength = std::min<std::size_t>(le::Get16(data + 2), size - 4);
+    const Bytes world(data + 4, data + 4 + worldLength);
+    const std::uint8_t* pool = data + 4 + worldLength;
+    const std::size_t poolSize = size - 4 - worldLength;
     fuzz::Save("WOODS.WLD", world.data(), world.size());
 
     const fuzz::WorldShape shape = fuzz::ShapeOf(world);
     std::string answers = "WOODS.WLD\n";
     for (int layer = 0; layer < 4; ++layer) {
         const std::size_t from = poolSize * layer / 4, to = poolSize * (layer + 1) / 4;
-        MakeBitmap(layer, shape.Width, shape.Height, flags, pool + from, to - from);
+        if ((kinds >> layer & 1) != 0)
+            fuzz::Save(kNames[layer], pool + from, to - from);
+        else
+            MakeBitmap(layer, shape.Width, shape.Height, flags, pool + from, to - from);
         answers += std::string("n\n") + kNames[layer] + "\n";
     }
     std::remove("WOODS.WLD.bak");

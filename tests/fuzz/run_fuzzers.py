@@ -34,7 +34,7 @@ def main():
             [os.path.join(build, "tests", "fuzz", f"fuzz_{target}"), f"-max_total_time={args.seconds}", f"-max_len={max_len}",
              "-timeout=20", "-rss_limit_mb=2048", "-print_final_stats=1",
              f"-artifact_prefix={build}/crash-{target}-", *dirs],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
         runs = re.findall(r"stat::number_of_executed_units:\s*(\d+)", proc.stdout)
         cov = re.findall(r"cov: (\d+)", proc.stdout)
         status = "ok" if proc.returncode == 0 else "FAILED"

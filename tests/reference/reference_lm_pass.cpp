@@ -6,6 +6,8 @@
 #include "reference/reference_lm_pass.h"
 
 #include "bitmap/bmp.h"
+#include "bitmap/import_report.h"
+#include "bitmap/import_source.h"
 #include "bitmap/move_failure.h"
 #include "platform/le_bytes.h"
 #include "world/layers.h"
@@ -31,8 +33,9 @@ std::uint64_t LargeMapPosition(const PassGeometry& g, std::uint64_t pixelStart, 
     return pixelStart + g.LargeStride * (g.LargeHeight - 1 - imageRow) + std::uint64_t{kLargeMapScale} * x;
 }
 
-// The next byte of each one-byte import: its rows are read in sequence.
-std::uint64_t g_importAt[kLayerCount];
+// What the imports changed, cell by cell.
+std::uint64_t g_changed[kLayerCount];
+std::uint64_t g_zeroed;
 
 bool ReadOffsetRow(WorldFile& world, std::uint32_t y, MoveFailure& failure) {
     const std::uint32_t width = world.Header.Width;
@@ -76,28 +79,36 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
     if (!anyImport) return true;
 
     if (large.ImportStaged) {
+        std::uint8_t block[25];
+        std::memcpy(block, record + kLargeMapByte, 25);
         for (std::uint32_t k = 5; k-- > 0;) {
-            const std::uint64_t at = LargeMapPosition(g, large.PixelStart, x, y, k);
+            // Image row 5y + k, wherever the import stores it.
+            const std::uint64_t at = PictureRowAt(large.Import, std::uint64_t{kLargeMapScale} * y + k) + 5 * x;
             std::uint8_t row[5];
             std::uint32_t got = 0;
-            if (!NoteMove(failure, platform::ReadFileAt(large.ImportHandle, at, row, 5, &got), "reading", large.Path))
-                return false;
+            if (!NoteMove(failure, ReadImportAt(large.Import, at, row, 5, &got), "reading", large.Path)) return false;
             // A short file replaces only the bytes it still holds.
-            std::memcpy(record + kLargeMapByte + 5 * k, row, got);
+            std::memcpy(block + 5 * k, row, got);
         }
+        g_changed[kLargeMap] += std::memcmp(block, record + kLargeMapByte, 25) != 0;
+        std::memcpy(record + kLargeMapByte, block, 25);
     }
     for (int layer : {kLandType, kLandHeight}) {
         LayerSlot& slot = layers[layer];
         const int byte = layer == kLandType ? kLandTypeByte : kLandHeightByte;
         if (!slot.ImportStaged) continue;
-        std::uint8_t value = 0;
+        std::uint8_t value = record[byte];
         std::uint32_t got = 0;
-        if (!NoteMove(failure, platform::ReadFileAt(slot.ImportHandle, g_importAt[layer]++, &value, 1, &got), "reading",
+        if (!NoteMove(failure, ReadImportAt(slot.Import, PictureRowAt(slot.Import, y) + x, &value, 1, &got), "reading",
                       slot.Path))
             return false;
-        if (got == 1) record[byte] = value;
+        if (layer == kLandType && value >= kLandTypeLimit) {
+            value = 0;
+            ++g_zeroed;
+        }
+        g_changed[layer] += value != record[byte];
+        record[byte] = value;
     }
-    if (layers[kLandType].ImportStaged && record[kLandTypeByte] >= kLandTypeLimit) record[kLandTypeByte] = 0;
     return NoteMove(failure, platform::WriteFileAt(world.Handle, position, record, kLmRecordSize, &done), "writing",
                     world.Path);
 }
@@ -111,7 +122,6 @@ bool PadOneByteLayers(LayerSlot (&layers)[kLayerCount], const PassGeometry& g, M
         if (slot.ExportStaged &&
             !NoteMove(failure, platform::WriteFile(slot.ExportHandle, kZeros, g.Padding, &done), "writing", slot.Path))
             return false;
-        g_importAt[layer] += g.Padding;
     }
     return true;
 }
@@ -156,7 +166,8 @@ void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     g.LargeStride = RowStride(std::uint64_t{kLargeMapScale} * g.Width);
     g.LargeHeight = std::uint64_t{kLargeMapScale} * g.Height;
 
-    for (int layer = 0; layer < kLayerCount; ++layer) g_importAt[layer] = layers[layer].PixelStart;
+    for (std::uint64_t& changed : g_changed) changed = 0;
+    g_zeroed = 0;
     MoveFailure failure{};
     for (std::uint32_t y = g.Height; y-- > 0 && !failure.Failed;) {
         if (!ReadOffsetRow(world, y, failure)) break;
@@ -167,4 +178,13 @@ void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     if (!failure.Failed) PadLargeMapTopRow(layers, g, failure);
     CloseStagedFiles(layers, failure);
     FinishMoveLine(failure);
+    if (!anyImport || failure.Failed) return;
+    const char* names[] = {"LandType", "LandHeight", "LargeMap"};
+    for (int layer = 0; layer < kLayerCount; ++layer) {
+        if (!layers[layer].ImportStaged) continue;
+        SayChangedCells(names[layer], g_changed[layer], std::uint64_t{g.Width} * g.Height);
+        if (layer == kLandType && g_zeroed > 0)
+            platform::SayLine("LandType: " + Grouped(g_zeroed) +
+                              " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
+    }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,84 +101,175 @@ TEST(BmpHeader, FailedLandTypeWriteStillRestoresGrey) {
               std::vector<std::uint8_t>(grey.Bytes, grey.Bytes + kBmpHeaderSize));
 }
 
-struct Prefix {
-    std::uint8_t Bytes[kBmpPrefixSize] = {};
-    Prefix() {
+// The first bytes of an import file: an 8-bit 100 x 80 BMP unless spoilt.
+struct Head {
+    std::uint8_t Bytes[kImportHeadSize] = {};
+    Head() {
         Bytes[0] = 'B';
         Bytes[1] = 'M';
         le::Put32(Bytes + 10, 1078);
+        le::Put32(Bytes + 14, 40);
         le::Put32(Bytes + 18, 100);
         le::Put32(Bytes + 22, 80);
         le::Put16(Bytes + 28, 8);
     }
+    void Kind(std::uint16_t bits, std::uint32_t compression) {
+        le::Put16(Bytes + 28, bits);
+        le::Put32(Bytes + 30, compression);
+    }
+    void Masks(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
+        Kind(static_cast<std::uint16_t>(le::Get16(Bytes + 28) == 8 ? 32 : le::Get16(Bytes + 28)), 3);
+        le::Put32(Bytes + 54, red);
+        le::Put32(Bytes + 58, green);
+        le::Put32(Bytes + 62, blue);
+    }
+    // A PNG signature and header chunk: width, height, depth, colour type.
+    void Png(std::uint32_t width, std::uint32_t height, std::uint8_t depth, std::uint8_t colourType) {
+        std::memset(Bytes, 0, sizeof Bytes);
+        std::memcpy(Bytes, kPngSignature, 8);
+        const std::uint8_t chunk[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+        std::memcpy(Bytes + 8, chunk, 8);
+        for (int i = 0; i < 4; ++i) {
+            Bytes[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+            Bytes[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+        }
+        Bytes[24] = depth;
+        Bytes[25] = colourType;
+    }
 };
 
-TEST(BmpCheck, RejectionLinesInOrderOfPrecedence) {
+constexpr ImportLayer kLandHeight{"LandHeight", Palette::Gray, 100, 80, 1};
+constexpr char kNotValid[] = "/m/x.bmp is not a valid BMP file!";
+constexpr char kCompressed[] = "BMP is compressed!";
+constexpr char kDepth[] = "BMP is the wrong color depth!";
+
+// Each refusal line in its order of precedence, and the kinds accepted.
+TEST(BmpCheck, RefusalLinesInOrderOfPrecedence) {
     struct Case {
         const char* Name;
-        void (*Spoil)(Prefix&);
+        void (*Spoil)(Head&);
         std::uint32_t Got;
         std::uint64_t FileSize;
         const char* Line;  // nullptr: accepted
+        ImportKind Kind;
     };
+    const ImportKind bmp = ImportKind::Bmp, own = ImportKind::Indexed8, png = ImportKind::Png;
     const Case cases[] = {
-        {"good", [](Prefix&) {}, 38, 9078, nullptr},
-        {"short file", [](Prefix&) {}, 37, 37, "/m/x.bmp is not a valid BMP file!"},
+        {"good", [](Head&) {}, 66, 9078, nullptr, own},
+        {"short file", [](Head&) {}, 37, 37, kNotValid, own},
         {"no magic, wrong depth",
-         [](Prefix& p) {
-             p.Bytes[1] = 'A';
-             le::Put16(p.Bytes + 28, 24);
+         [](Head& h) {
+             h.Bytes[1] = 'A';
+             h.Kind(24, 4);
          },
-         38, 9078, "/m/x.bmp is not a valid BMP file!"},
-        {"offset below 54", [](Prefix& p) { le::Put32(p.Bytes + 10, 53); }, 38, 9078,
-         "/m/x.bmp is not a valid BMP file!"},
-        {"offset 54", [](Prefix& p) { le::Put32(p.Bytes + 10, 54); }, 38, 9078, nullptr},
-        {"offset at the end", [](Prefix& p) { le::Put32(p.Bytes + 10, 9078); }, 38, 9078, nullptr},
-        {"offset past the end", [](Prefix& p) { le::Put32(p.Bytes + 10, 9079); }, 38, 9078,
-         "/m/x.bmp is not a valid BMP file!"},
-        {"compressed and 24-bit",
-         [](Prefix& p) {
-             le::Put32(p.Bytes + 30, 1);
-             le::Put16(p.Bytes + 28, 24);
+         66, 9078, kNotValid, own},
+        {"offset below 54", [](Head& h) { le::Put32(h.Bytes + 10, 53); }, 66, 9078, kNotValid, own},
+        {"offset 54", [](Head& h) { le::Put32(h.Bytes + 10, 54); }, 66, 9078, nullptr, own},
+        {"offset at the end", [](Head& h) { le::Put32(h.Bytes + 10, 9078); }, 66, 9078, nullptr, own},
+        {"offset past the end", [](Head& h) { le::Put32(h.Bytes + 10, 9079); }, 66, 9078, kNotValid, own},
+        {"JPEG inside, 24-bit", [](Head& h) { h.Kind(24, 4); }, 66, 9078, kCompressed, own},
+        {"PNG inside, no bits", [](Head& h) { h.Kind(0, 5); }, 66, 9078, kCompressed, own},
+        {"RLE8 with 24 bits", [](Head& h) { h.Kind(24, 1); }, 66, 9078, kDepth, own},
+        {"RLE4 with 8 bits", [](Head& h) { h.Kind(8, 2); }, 66, 9078, kDepth, own},
+        {"2 bits", [](Head& h) { h.Kind(2, 0); }, 66, 9078, kDepth, own},
+        {"bit fields of 24 bits", [](Head& h) { h.Kind(24, 3); }, 66, 9078, kDepth, own},
+        {"masks not one run", [](Head& h) { h.Masks(0xF0F00000, 0xFF00, 0xFF); }, 66, 40000, kDepth, own},
+        {"masks and wrong width",
+         [](Head& h) {
+             h.Masks(0xFF0000, 0xFF00, 0xFF);
+             le::Put32(h.Bytes + 18, 7);
          },
-         38, 9078, "BMP is compressed!"},
-        {"24-bit and wrong width",
-         [](Prefix& p) {
-             le::Put16(p.Bytes + 28, 24);
-             le::Put32(p.Bytes + 18, 7);
-         },
-         38, 9078, "BMP is the wrong color depth!"},
+         66, 40000, "Width of BMP is not equal to 100!", own},
         {"wrong width and height",
-         [](Prefix& p) {
-             le::Put32(p.Bytes + 18, 99);
-             le::Put32(p.Bytes + 22, 1);
+         [](Head& h) {
+             le::Put32(h.Bytes + 18, 99);
+             le::Put32(h.Bytes + 22, 1);
          },
-         38, 9078, "Width of BMP is not equal to 100!"},
-        {"wrong height", [](Prefix& p) { le::Put32(p.Bytes + 22, 81); }, 38, 9078, "Height of BMP is not equal to 80!"},
-        {"top-down", [](Prefix& p) { le::Put32(p.Bytes + 22, static_cast<std::uint32_t>(-80)); }, 38, 9078,
-         "Height of BMP is not equal to 80!"},
+         66, 9078, "Width of BMP is not equal to 100!", own},
+        {"wrong height", [](Head& h) { le::Put32(h.Bytes + 22, 81); }, 66, 9078, "Height of BMP is not equal to 80!",
+         own},
+        {"top-down", [](Head& h) { le::Put32(h.Bytes + 22, static_cast<std::uint32_t>(-80)); }, 66, 9078, nullptr, own},
+        {"top-down, wrong height", [](Head& h) { le::Put32(h.Bytes + 22, static_cast<std::uint32_t>(-81)); }, 66, 9078,
+         "Height of BMP is not equal to 80!", own},
+        {"RLE8", [](Head& h) { h.Kind(8, 1); }, 66, 1100, nullptr, bmp},
+        {"RLE4 top-down",
+         [](Head& h) {
+             h.Kind(4, 2);
+             le::Put32(h.Bytes + 22, static_cast<std::uint32_t>(-80));
+         },
+         66, 1100, nullptr, bmp},
+        // 24 bits: rows of 300 bytes; the last one ends at 1078 + 79 * 300 + 300.
+        {"24-bit, last row whole", [](Head& h) { h.Kind(24, 0); }, 66, 25078, nullptr, bmp},
+        {"24-bit, last row cut", [](Head& h) { h.Kind(24, 0); }, 66, 25077, kNotValid, bmp},
+        {"1-bit, padding missing", [](Head& h) { h.Kind(1, 0); }, 66, 1078 + 79 * 16 + 13, nullptr, bmp},
+        {"16-bit 5-5-5", [](Head& h) { h.Kind(16, 0); }, 66, 17078, nullptr, bmp},
+        {"32-bit bit fields", [](Head& h) { h.Masks(0xFF0000, 0xFF00, 0xFF); }, 66, 33078, nullptr, bmp},
+        {"bit fields, a zero mask", [](Head& h) { h.Masks(0xFF0000, 0, 0xFF); }, 66, 33078, nullptr, bmp},
+        {"PNG", [](Head& h) { h.Png(100, 80, 8, 2); }, 66, 500, nullptr, png},
+        {"PNG, palette of 4 bits", [](Head& h) { h.Png(100, 80, 4, 3); }, 66, 500, nullptr, png},
+        {"PNG, 16-bit grey", [](Head& h) { h.Png(100, 80, 16, 0); }, 66, 500, nullptr, png},
+        {"PNG shorter than a header", [](Head& h) { h.Png(100, 80, 8, 2); }, 37, 37, kNotValid, png},
+        {"PNG without IHDR first",
+         [](Head& h) {
+             h.Png(100, 80, 8, 2);
+             h.Bytes[12] = 'i';
+         },
+         66, 500, kNotValid, png},
+        {"PNG, wrong width and bad depth", [](Head& h) { h.Png(101, 80, 3, 2); }, 66, 500,
+         "Width of BMP is not equal to 100!", png},
+        {"PNG, wrong height", [](Head& h) { h.Png(100, 8, 8, 2); }, 66, 500, "Height of BMP is not equal to 80!", png},
+        {"PNG, RGB of 4 bits", [](Head& h) { h.Png(100, 80, 4, 2); }, 66, 500, kNotValid, png},
+        {"PNG, palette of 16 bits", [](Head& h) { h.Png(100, 80, 16, 3); }, 66, 500, kNotValid, png},
+        {"PNG, colour type 5", [](Head& h) { h.Png(100, 80, 8, 5); }, 66, 500, kNotValid, png},
     };
     for (const Case& c : cases) {
-        Prefix p;
-        c.Spoil(p);
-        const BmpVerdict verdict = JudgeBmpPrefix(p.Bytes, c.Got, c.FileSize, 100, 80, "/m/x.bmp");
+        Head h;
+        c.Spoil(h);
+        const BmpVerdict verdict = JudgeImportHead(h.Bytes, c.Got, c.FileSize, kLandHeight, "/m/x.bmp");
         EXPECT_EQ(verdict.Accepted, c.Line == nullptr) << c.Name;
         if (c.Line != nullptr) {
             EXPECT_EQ(verdict.Line, c.Line) << c.Name;
+            EXPECT_FALSE(verdict.Note.empty()) << c.Name;  // every refusal says what to do
+        } else {
+            EXPECT_EQ(verdict.Kind, c.Kind) << c.Name;
         }
     }
 }
 
-TEST(BmpCheck, LargeMapExpectationNamesMultipliedSize) {
-    Prefix p;
-    const BmpVerdict verdict = JudgeBmpPrefix(p.Bytes, 38, 300000, 500, 400, "/m/x.bmp");
-    EXPECT_EQ(verdict.Line, "Width of BMP is not equal to 500!");
+TEST(BmpCheck, NotesNameWhatWasFoundAndTheFix) {
+    const ImportLayer largeMap{"LargeMap", Palette::Gray, 500, 400, 5};
+    struct Case {
+        void (*Make)(Head&);
+        const char* Says;
+    };
+    const Case cases[] = {
+        {[](Head& h) {
+             le::Put32(h.Bytes + 18, 100);
+             le::Put32(h.Bytes + 22, 80);
+         },
+         "The image is 100 x 80 pixels; LargeMap of this world needs "
+         "exactly 500 x 400 (5 x 5 per cell)"},
+        {[](Head& h) { h.Kind(8, 4); }, "compressed with JPEG"},
+        {[](Head& h) { h.Kind(64, 0); }, "64 bits per pixel"},
+        {[](Head& h) { h.Masks(0x00FF0F00, 0xF000, 0xFF); }, "red 00FF0F00, green 0000F000, blue 000000FF"},
+        {[](Head& h) { std::memcpy(h.Bytes, "\xFF\xD8\xFF\xE0", 4); }, "a JPEG image"},
+        {[](Head& h) { std::memcpy(h.Bytes, "gimp xcf", 8); }, "File > Export As"},
+        {[](Head& h) { std::memcpy(h.Bytes, "<svg", 4); }, "begins with the bytes 3C 73 76 67"},
+    };
+    for (const Case& c : cases) {
+        Head h;
+        le::Put32(h.Bytes + 18, 500);
+        le::Put32(h.Bytes + 22, 400);
+        c.Make(h);
+        const BmpVerdict verdict = JudgeImportHead(h.Bytes, 66, 1 << 20, largeMap, "/m/x.bmp");
+        EXPECT_NE(verdict.Note.find(c.Says), std::string::npos) << verdict.Note;
+    }
 }
 
 TEST(BmpCheck, AcceptedFileReportsItsOwnPixelStart) {
-    Prefix p;
-    le::Put32(p.Bytes + 10, 118);
-    const BmpVerdict verdict = JudgeBmpPrefix(p.Bytes, 38, 8118, 100, 80, "/m/x.bmp");
+    Head h;
+    le::Put32(h.Bytes + 10, 118);
+    const BmpVerdict verdict = JudgeImportHead(h.Bytes, 66, 8118, kLandHeight, "/m/x.bmp");
     EXPECT_TRUE(verdict.Accepted);
     EXPECT_EQ(verdict.PixelStart, 118u);
 }

@@ -22,7 +22,8 @@ const std::map<std::string, PathKind> kFiles = {
     {"/w/pic.BMP", PathKind::Regular},     {"/w/maps.d", PathKind::Directory},
     {"/w/lt.bmp", PathKind::Regular},      {"/w/lt.BMP", PathKind::Regular},
     {"/w/my maps", PathKind::Directory},   {"/w/my maps/W.WLD", PathKind::Regular},
-    {"/w/maps/lt.bmp", PathKind::Regular},
+    {"/w/maps/lt.bmp", PathKind::Regular}, {"/w/edit.PNG", PathKind::Regular},
+    {"/w/both.png", PathKind::Regular},    {"/w/both.BMP", PathKind::Regular},
 };
 
 PathKind Probe(const std::string& path) {
@@ -30,10 +31,11 @@ PathKind Probe(const std::string& path) {
     return it == kFiles.end() ? PathKind::Missing : it->second;
 }
 
-DialogQuery OpenQuery(const char* ext, std::string folder = "/w") {
+DialogQuery OpenQuery(const char* ext, std::string folder = "/w", std::string patterns = "*.BMP") {
     DialogQuery q{};
     q.MustExist = true;
     q.DefaultExt = ext;
+    q.Patterns = std::move(patterns);
     q.Folder = std::move(folder);
     q.Home = "/home/u";
     q.BufferSize = 320;
@@ -83,6 +85,10 @@ TEST(DialogRules, Answers) {
         {"open finds the lower-case name first", OpenQuery("BMP"), "lt", DialogStep::Accept, "/w/lt.bmp"},
         {"open finds the upper-case name", OpenQuery("BMP"), "pic", DialogStep::Accept, "/w/pic.BMP"},
         {"open without extension rule", OpenQuery(nullptr), "pic", DialogStep::Refuse, "File not found: /w/pic"},
+        {"an import finds a PNG", OpenQuery("BMP", "/w", "*.BMP;*.PNG"), "edit", DialogStep::Accept, "/w/edit.PNG"},
+        {"an import tries BMP before PNG", OpenQuery("BMP", "/w", "*.BMP;*.PNG"), "both", DialogStep::Accept,
+         "/w/both.BMP"},
+        {"a BMP dialog finds no PNG", OpenQuery("BMP"), "edit", DialogStep::Refuse, "File not found: /w/edit"},
         {"empty open cancels", OpenQuery(nullptr), "", DialogStep::Cancel, ""},
         {"dropped, quoted", OpenQuery(nullptr), "'/w/my maps/W.WLD' ", DialogStep::Accept, "/w/my maps/W.WLD"},
         {"pasted, escaped", OpenQuery(nullptr), "my\\ maps/W.WLD", DialogStep::Accept, "/w/my maps/W.WLD"},
@@ -113,8 +119,10 @@ TEST(DialogRules, Answers) {
 
 TEST(DialogRules, CompletionPatterns) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"landtype.bmp", "*.BMP", true}, {"OLD.Bmp", "*.BMP", true},    {"notes.txt", "*.BMP", false},
-        {"bmp", "*.BMP", false},         {"a.bmp.bak", "*.BMP", false}, {"WOODS.WLD", "*.WLD", true},
+        {"landtype.bmp", "*.BMP", true},   {"OLD.Bmp", "*.BMP", true},       {"notes.txt", "*.BMP", false},
+        {"bmp", "*.BMP", false},           {"a.bmp.bak", "*.BMP", false},    {"WOODS.WLD", "*.WLD", true},
+        {"edit.png", "*.BMP;*.PNG", true}, {"old.BMP", "*.BMP;*.PNG", true}, {"x.pn", "*.BMP;*.PNG", false},
+        {"edit.png", "*.BMP", false},
     };
     for (const auto& [name, pattern, fits] : cases) EXPECT_EQ(platform::MatchesPattern(name, pattern), fits) << name;
 }

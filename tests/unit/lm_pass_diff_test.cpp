@@ -97,7 +97,47 @@ struct Outcome {
     Bytes World;
     Bytes Exports[kLayerCount];
     std::string Console;
+    std::string Said;  // standard error: what the imports changed
 };
+
+// How an import is read: its rows stored top-down or not, its bytes taken
+// through a palette's values, or decoded into memory beforehand.
+struct ImportShape {
+    std::uint32_t PixelStart;
+    bool TopDown;
+    bool ByColour;
+    bool Decoded;
+    std::uint8_t Values[256];
+};
+
+ImportShape RandomShape(std::uint32_t pixelStart, std::mt19937_64& rng) {
+    ImportShape shape{pixelStart, rng() % 3 == 0, rng() % 3 == 0, rng() % 4 == 0, {}};
+    for (auto& v : shape.Values) v = static_cast<std::uint8_t>(rng() % 5);  // LandType 3 and 4 fold to 0
+    return shape;
+}
+
+// The source as staging leaves it.
+void StageSource(LayerSlot& slot, const Bytes& file, const ImportShape& shape, std::uint64_t width,
+                 std::uint64_t height) {
+    ImportSource& source = slot.Import;
+    source = ImportSource{};
+    source.File = slot.ImportHandle;
+    source.PixelStart = shape.PixelStart;
+    source.Stride = RowStride(width);
+    source.Rows = height;
+    source.TopDown = shape.TopDown;
+    source.ByColour = shape.ByColour;
+    std::memcpy(source.Values, shape.Values, sizeof source.Values);
+    if (!shape.Decoded) return;
+    // Decoded images are whole and bottom-up, their values final.
+    source.PixelStart = 0;
+    source.TopDown = false;
+    source.ByColour = false;
+    source.DecodedSize = source.Stride * height;
+    source.Decoded = platform::Allocate<std::uint8_t>(source.DecodedSize);
+    for (std::uint64_t i = 0; i < source.DecodedSize && shape.PixelStart + i < file.size(); ++i)
+        source.Decoded[i] = file[shape.PixelStart + i];
+}
 
 class LmPassDiff : public ::testing::Test {
 protected:
@@ -108,7 +148,7 @@ protected:
         std::signal(SIGXFSZ, SIG_IGN);
     }
     void TearDown() override {
-        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console", "answers"})
+        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console", "said", "answers"})
             std::remove((dir_ + "/" + name).c_str());
         rmdir(dir_.c_str());
     }
@@ -117,18 +157,18 @@ protected:
     using Pass = void (*)(WorldFile&, LayerSlot (&)[kLayerCount]);
 
     Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
-                const Bytes (&imports)[kLayerCount], const std::uint32_t (&starts)[kLayerCount],
+                const Bytes (&imports)[kLayerCount], const ImportShape (&shapes)[kLayerCount],
                 rlim_t fileLimit = RLIM_INFINITY) {
         Save(dir_ + "/world", worldBytes);
         WorldFile world{};
         LayerSlot layers[kLayerCount] = {};
         std::snprintf(world.Path, sizeof world.Path, "%s/world", dir_.c_str());
-        world.Backup.Made = true;  // the pass alone is compared here
         world.Handle = platform::OpenFile(world.Path, platform::Share::Read, platform::Disposition::OpenExisting);
         std::uint32_t got = 0;
         platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got);
         DecodeWldHeader(world.Header);
         world.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * world.Header.Width));
+        world.Backup.Made = true;  // the pass alone is compared here
         BmpHeader header{};
         PrepareBmpHeader(header);
         for (int i = 0; i < kLayerCount; ++i) {
@@ -146,14 +186,12 @@ protected:
                 Save(slot.Path, imports[i]);
                 slot.ImportHandle =
                     platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
-                platform::SeekFile(slot.ImportHandle, starts[i]);
-                slot.PixelStart = starts[i];
+                StageSource(slot, imports[i], shapes[i], scale * world.Header.Width, scale * world.Header.Height);
                 slot.ImportStaged = true;
             }
         }
 
-        Outcome out;
-        out.Console = Captured(fileLimit, [&] { pass(world, layers); });
+        Outcome out = Captured(fileLimit, [&] { pass(world, layers); });
         platform::CloseFile(world.Handle);
         platform::ReleaseMemory(world.OffsetRow);
         out.World = Load(world.Path);
@@ -162,15 +200,19 @@ protected:
         return out;
     }
 
-    // What a step prints on the console, run under a file-size limit.
+    // What a step prints, on the console and on standard error, run under a
+    // file-size limit.
     template <typename Step>
-    std::string Captured(rlim_t fileLimit, Step step) {
-        const std::string consolePath = dir_ + "/console";
+    Outcome Captured(rlim_t fileLimit, Step step) {
+        const std::string consolePath = dir_ + "/console", saidPath = dir_ + "/said";
         fflush(stdout);
-        const int saved = dup(STDOUT_FILENO);
+        const int saved = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
         const int capture = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int captureErr = open(saidPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(capture, STDOUT_FILENO);
+        dup2(captureErr, STDERR_FILENO);
         close(capture);
+        close(captureErr);
         struct rlimit old {};
         getrlimit(RLIMIT_FSIZE, &old);
         struct rlimit limit = old;
@@ -179,30 +221,38 @@ protected:
         step();
         setrlimit(RLIMIT_FSIZE, &old);
         dup2(saved, STDOUT_FILENO);
+        dup2(savedErr, STDERR_FILENO);
         close(saved);
-        const Bytes console = Load(consolePath);
-        return std::string(console.begin(), console.end());
+        close(savedErr);
+        Outcome out;
+        const Bytes console = Load(consolePath), said = Load(saidPath);
+        out.Console.assign(console.begin(), console.end());
+        out.Said.assign(said.begin(), said.end());
+        return out;
     }
 
-    // Import files for the layers that stages import.
+    // Import files, and how each is read, for the layers that stages import.
     static void MakeImports(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
-                            Bytes (&imports)[kLayerCount], std::uint32_t (&starts)[kLayerCount]) {
+                            Bytes (&imports)[kLayerCount], ImportShape (&shapes)[kLayerCount]) {
         const std::uint32_t width = le::Get32(world.data() + 4), height = le::Get32(world.data() + 8);
         for (int i = 0; i < kLayerCount; ++i) {
             const std::uint64_t scale = i == kLargeMap ? 5 : 1;
-            if (stages[i] == Stage::Import)
-                imports[i] = MakeImport(RowStride(scale * width) * scale * height, &starts[i], rng);
+            std::uint32_t start = 0;
+            if (stages[i] != Stage::Import) continue;
+            imports[i] = MakeImport(RowStride(scale * width) * scale * height, &start, rng);
+            shapes[i] = RandomShape(start, rng);
         }
     }
 
     void Compare(const Bytes& world, const Stage (&stages)[kLayerCount], std::mt19937_64& rng,
                  const std::string& what) {
         Bytes imports[kLayerCount];
-        std::uint32_t starts[kLayerCount] = {};
-        MakeImports(world, stages, rng, imports, starts);
-        const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, starts);
-        const Outcome actual = Run(RunLmPass, world, stages, imports, starts);
+        ImportShape shapes[kLayerCount] = {};
+        MakeImports(world, stages, rng, imports, shapes);
+        const Outcome expected = Run(RunReferenceLmPass, world, stages, imports, shapes);
+        const Outcome actual = Run(RunLmPass, world, stages, imports, shapes);
         ASSERT_EQ(actual.Console, expected.Console) << what;
+        ASSERT_EQ(actual.Said, expected.Said) << what;
         ASSERT_TRUE(actual.World == expected.World) << what;
         for (int i = 0; i < kLayerCount; ++i)
             ASSERT_TRUE(actual.Exports[i] == expected.Exports[i]) << what << " layer " << i;
@@ -279,10 +329,10 @@ TEST_F(LmPassDiff, FirstFailureGivesTheSameLine) {
                  {&mixed, 30000, "world"}};
     for (const auto& c : cases) {
         Bytes files[kLayerCount];
-        std::uint32_t starts[kLayerCount] = {};
-        MakeImports(world, *c.Stages, rng, files, starts);
-        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, files, starts, c.Limit);
-        const Outcome actual = Run(RunLmPass, world, *c.Stages, files, starts, c.Limit);
+        ImportShape shapes[kLayerCount] = {};
+        MakeImports(world, *c.Stages, rng, files, shapes);
+        const Outcome expected = Run(RunReferenceLmPass, world, *c.Stages, files, shapes, c.Limit);
+        const Outcome actual = Run(RunLmPass, world, *c.Stages, files, shapes, c.Limit);
         EXPECT_NE(expected.Console.find("Error 27 writing " + dir_ + "/" + c.Failing), std::string::npos)
             << expected.Console;
         EXPECT_EQ(actual.Console, expected.Console) << c.Limit;
@@ -319,7 +369,7 @@ TEST_F(LmPassDiff, SmallMapWriteFailureAfterTheBackup) {
     char name[platform::kFileNameBufferSize] = {};
     platform::FileDialog dialog{nullptr, "Bitmap files (*.bmp)", "*.BMP", "BMP", 0, name, sizeof name};
     BitmapState state{};
-    const std::string console = Captured(blockAt + 400, [&] { ImportSmallMap(block, backup, dialog, state); });
+    const std::string console = Captured(blockAt + 400, [&] { ImportSmallMap(block, backup, dialog, state); }).Console;
     platform::CloseFile(world);
     EXPECT_EQ(console, "Importing " + bitmapPath + "...Error 27 writing " + worldPath + "!\r\n");
     EXPECT_EQ(Load(worldPath).size(), worldBytes.size());

@@ -25,6 +25,25 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool LastPartHasDot(const std::string& path) { return path.find('.', path.rfind('/') + 1) != std::string::npos; }
 
+// The parts of "*.BMP;*.PNG".
+std::vector<std::string_view> SplitPatterns(std::string_view patterns) {
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= patterns.size();) {
+        std::size_t end = patterns.find(';', at);
+        if (end == std::string_view::npos) end = patterns.size();
+        if (end > at) parts.push_back(patterns.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+// ".bmp" and ".BMP" for "BMP".
+std::string DottedExtension(std::string_view ext, char (*caseOf)(char)) {
+    std::string dotted = ".";
+    for (char c : ext) dotted += caseOf(c);
+    return dotted;
+}
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     c = Lower(c);
@@ -51,16 +70,19 @@ std::string Resolve(const std::string& typed, const DialogQuery& query, const Pa
     std::string path = NormalisePath(MakeAbsolute(typed, query.Folder, query.Home));
     if (query.DefaultExt == nullptr || LastPartHasDot(path)) return path;
 
-    // Lower case like the proposed names; an Open also finds the upper-case twin.
-    std::string lower = ".", upper = ".";
-    for (const char* c = query.DefaultExt; *c != '\0'; ++c) {
-        lower += Lower(*c);
-        upper += Upper(*c);
-    }
-    if (query.Save) return probe(path) == PathKind::Directory ? path : path + lower;
+    // Lower case like the proposed names; an Open also finds the upper-case
+    // twin, then the same for the filter's other extensions in their order.
+    if (query.Save) return probe(path) == PathKind::Directory ? path : path + DottedExtension(query.DefaultExt, Lower);
     if (probe(path) == PathKind::Regular) return path;
-    for (const std::string& ext : {lower, upper})
-        if (probe(path + ext) == PathKind::Regular) return path + ext;
+    std::vector<std::string_view> extensions{query.DefaultExt};
+    for (std::string_view pattern : SplitPatterns(query.Patterns)) {
+        const std::string_view ext = pattern.substr(pattern.rfind('.') + 1);
+        if (pattern.rfind("*.", 0) == 0 && !EqualsNoCase(ext, query.DefaultExt)) extensions.push_back(ext);
+    }
+    for (std::string_view ext : extensions)
+        for (char (*caseOf)(char) : {Lower, Upper})
+            if (probe(path + DottedExtension(ext, caseOf)) == PathKind::Regular)
+                return path + DottedExtension(ext, caseOf);
     return path;
 }
 
@@ -151,9 +173,12 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
     return {DialogStep::Accept, path, {}};
 }
 
-bool MatchesPattern(std::string_view name, std::string_view pattern) {
-    const std::string_view ending = pattern.substr(pattern.rfind('*') + 1);
-    return name.size() >= ending.size() && EqualsNoCase(name.substr(name.size() - ending.size()), ending);
+bool MatchesPattern(std::string_view name, std::string_view patterns) {
+    for (std::string_view pattern : SplitPatterns(patterns)) {
+        const std::string_view ending = pattern.substr(pattern.rfind('*') + 1);
+        if (name.size() >= ending.size() && EqualsNoCase(name.substr(name.size() - ending.size()), ending)) return true;
+    }
+    return false;
 }
 
 std::string_view TypedFolder(std::string_view typed) {

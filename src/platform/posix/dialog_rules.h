@@ -22,6 +22,7 @@ struct DialogQuery {
     bool OverwritePrompt;    // OFN_OVERWRITEPROMPT
     bool CanConfirm;         // a person can be asked before a file is replaced
     const char* DefaultExt;  // nullptr: none
+    std::string Patterns;    // the filter's, "*.BMP;*.PNG": an Open tries their extensions too
     std::string Proposed;    // the buffer's content on entry; empty: none
     std::string Folder;      // where the dialog starts: relative answers are taken from here
     std::string Home;
@@ -59,7 +60,8 @@ std::string CleanPastedPath(std::string_view typed);
 // Judges one answer line (its line end already removed).
 DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query, const PathProbe& probe);
 
-// Whether a name fits a dialog's pattern, "*.EXT": it ends in .EXT, in any case.
+// Whether a name fits one of a dialog's patterns, "*.EXT" (several with ";"
+// between them): it ends in .EXT, in any case.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 // A name in the folder that Tab completes in.

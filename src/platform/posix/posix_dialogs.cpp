@@ -128,6 +128,7 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     query.OverwritePrompt = (dialog.Flags & kOfnOverwritePrompt) != 0;
     query.CanConfirm = interactive;
     query.DefaultExt = dialog.DefaultExt;
+    query.Patterns = dialog.FilterPattern;
     query.Proposed = std::string(dialog.FileBuffer, strnlen(dialog.FileBuffer, dialog.FileBufferSize));
     query.Folder = DialogFolder();
     const char* home = std::getenv("HOME");

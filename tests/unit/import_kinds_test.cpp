@@ -1,0 +1,360 @@
+// The pure pieces of the imports of other kinds: colour to value, channel
+// widening, bit fields, RLE streams, row conversion and the decision whether
+// an 8-bit import is taken by colour. Built for Linux and Windows alike.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bitmap/image_decode.h"
+#include "bitmap/import_source.h"
+#include "bitmap/layer_colours.h"
+
+// The test's PNG files are compressed with stb_image_write's deflate.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+namespace {
+
+TEST(ImportKinds, ColourToValue) {
+    struct Case {
+        Palette Layer;
+        Rgb Colour;
+        std::uint8_t Value;
+        bool Exact;
+    };
+    const Palette grey = Palette::Gray, landType = Palette::LandType;
+    const Case cases[] = {
+        {grey, {0, 0, 0}, 0, true},
+        {grey, {200, 200, 200}, 200, true},
+        {grey, {255, 255, 255}, 255, true},
+        {grey, {255, 0, 0}, 77, false},  // (77 R + 150 G + 29 B + 128) >> 8
+        {grey, {0, 255, 0}, 149, false},
+        {grey, {0, 0, 255}, 29, false},
+        {grey, {10, 20, 30}, 18, false},
+        {landType, {0, 128, 0}, 0, true},
+        {landType, {128, 128, 128}, 1, true},
+        {landType, {255, 255, 0}, 2, true},
+        {landType, {0, 0, 0}, 0, false},
+        {landType, {255, 255, 255}, 1, false},
+        {landType, {250, 240, 10}, 2, false},
+        {landType, {64, 128, 64}, 0, false},   // as far from green as from grey: the lower value
+        {landType, {128, 255, 64}, 1, false},  // as far from grey as from yellow
+        {landType, {3, 3, 3}, 0, false},       // a grey that is not LandType's
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ValueOfColour(c.Layer, c.Colour), c.Value) << int(c.Colour.R) << "," << int(c.Colour.G);
+        EXPECT_EQ(IsLayerColour(c.Layer, c.Colour), c.Exact) << int(c.Colour.R) << "," << int(c.Colour.G);
+    }
+}
+
+TEST(ImportKinds, ChannelsWidenByRepeatingTheirBits) {
+    for (std::uint32_t bits = 1; bits <= 16; ++bits) {
+        const std::uint32_t top = (1u << bits) - 1;
+        EXPECT_EQ(WidenChannel(0, bits), 0) << bits;
+        EXPECT_EQ(WidenChannel(top, bits), 255) << bits;
+    }
+    for (std::uint32_t v = 0; v < 32; ++v) EXPECT_EQ(WidenChannel(v, 5), (v << 3) | (v >> 2)) << v;
+    const std::uint32_t cases[][3] = {{1, 1, 255}, {2, 1, 85},   {2, 2, 170}, {3, 3, 109},      {4, 5, 85},
+                                      {6, 1, 4},   {7, 64, 129}, {8, 77, 77}, {10, 0x3FF, 255}, {12, 0x123, 0x12}};
+    for (const auto& [bits, v, out] : cases) EXPECT_EQ(WidenChannel(v, bits), out) << bits << " " << v;
+}
+
+TEST(ImportKinds, BitFieldMasks) {
+    struct Case {
+        std::uint32_t Mask;
+        bool Contiguous;
+        std::uint32_t Shift, Bits;
+    };
+    const Case cases[] = {
+        {0xF800, true, 11, 5},     {0x07E0, true, 5, 6},      {0x001F, true, 0, 5},       {0, true, 0, 0},
+        {0xFF000000, true, 24, 8}, {0xFFFFFFFF, true, 0, 32}, {0x3FF00000, true, 20, 10}, {0x0F0F, false, 0, 0},
+        {0x80000001, false, 0, 0}, {0xFF00FF00, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ChannelMask mask{99, 99};
+        EXPECT_EQ(AnalyseMask(c.Mask, &mask), c.Contiguous) << std::hex << c.Mask;
+        if (!c.Contiguous) continue;
+        EXPECT_EQ(mask.Shift, c.Shift) << std::hex << c.Mask;
+        EXPECT_EQ(mask.Bits, c.Bits) << std::hex << c.Mask;
+    }
+    ChannelMask red{}, tenBits{};
+    AnalyseMask(0xF800, &red);
+    AnalyseMask(0x3FF00000, &tenBits);
+    EXPECT_EQ(ChannelOf(0xFFFF, red), 255);
+    EXPECT_EQ(ChannelOf(0x0800, red), 8);
+    EXPECT_EQ(ChannelOf(0x2AB00000, tenBits), 0xAA);  // its top 8 bits
+    EXPECT_EQ(ChannelOf(0xFFFFFFFF, ChannelMask{0, 0}), 0);
+}
+
+// RLE streams into a 4 x 3 picture, rows given top first as the picture shows them.
+TEST(ImportKinds, RleStreams) {
+    struct Case {
+        const char* Name;
+        std::uint16_t Bits;
+        bool TopDown;
+        std::vector<std::uint8_t> Stream;
+        std::vector<std::uint8_t> Rows;
+    };
+    const Case cases[] = {
+        {"runs and ends of line", 8, false, {2, 7, 2, 8, 0, 0, 4, 9, 0, 1}, {0, 0, 0, 0, 9, 9, 9, 9, 7, 7, 8, 8}},
+        {"a run past the row's end sets nothing beyond it",
+         8,
+         false,
+         {6, 5, 1, 6, 0, 0, 1, 4},
+         {0, 0, 0, 0, 4, 0, 0, 0, 5, 5, 5, 5}},
+        {"a delta leaves pixels unset", 8, false, {1, 3, 0, 2, 2, 1, 1, 4, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 4, 3, 0, 0, 0}},
+        {"a delta beyond the last row ends it",
+         8,
+         false,
+         {1, 3, 0, 2, 0, 5, 1, 4},
+         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0}},
+        {"an absolute run and its pad byte",
+         8,
+         false,
+         {0, 3, 1, 2, 3, 99, 1, 6, 0, 1},
+         {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 6}},
+        {"an absolute run cut short by the end", 8, false, {0, 4, 1, 2}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 0}},
+        {"a run cut short by the end sets nothing", 8, false, {2, 7, 0, 0, 3}, {0, 0, 0, 0, 0, 0, 0, 0, 7, 7, 0, 0}},
+        {"after the last row the stream is not read",
+         8,
+         false,
+         {4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 4, 9},
+         {3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1}},
+        {"top-down rows", 8, true, {4, 1, 0, 0, 4, 2, 0, 1}, {1, 1, 1, 1, 2, 2, 2, 2, 0, 0, 0, 0}},
+        {"RLE4 runs alternate their two indices",
+         4,
+         false,
+         {3, 0x12, 0, 0, 4, 0x30, 0, 1},
+         {0, 0, 0, 0, 3, 0, 3, 0, 1, 2, 1, 0}},
+        {"RLE4 absolute run of 3",
+         4,
+         false,
+         {0, 3, 0xAB, 0xC0, 1, 0xD0, 0, 1},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0xA, 0xB, 0xC, 0xD}},
+        {"RLE4 absolute run of 5: its pad byte, the fifth pixel dropped",
+         4,
+         false,
+         {0, 5, 0xAB, 0xCD, 0xE0, 0xFF, 0, 0, 2, 0x55, 0, 1},
+         {0, 0, 0, 0, 5, 5, 0, 0, 0xA, 0xB, 0xC, 0xD}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> stored(4 * 3, 0);  // stride 4, bottom row first
+        ByteReader stream = ReaderOfMemory(c.Stream.data(), c.Stream.size());
+        DecodeRle(stream, c.Bits, 4, 3, c.TopDown, stored.data(), 4);
+        std::vector<std::uint8_t> rows;
+        for (int r = 2; r >= 0; --r) rows.insert(rows.end(), stored.begin() + 4 * r, stored.begin() + 4 * r + 4);
+        EXPECT_EQ(rows, c.Rows) << c.Name;
+    }
+}
+
+TEST(ImportKinds, StoredRowsBecomeValues) {
+    BmpVerdict verdict{};
+    IndexedPalette palette{};
+    palette.Colours[0] = {0, 0, 0};
+    palette.Colours[1] = {255, 255, 255};
+    palette.Colours[2] = {255, 0, 0};
+    for (int i = 0; i < 3; ++i) palette.Present[i] = true;
+    const IndexValues indexValues = ValuesOfPalette(palette, Palette::Gray);
+    struct Case {
+        const char* Name;
+        std::uint16_t Bits;
+        std::uint32_t Compression;
+        std::uint32_t Masks[3];
+        std::vector<std::uint8_t> Stored;
+        std::vector<std::uint8_t> Values;  // of 3 pixels
+        std::uint64_t OffColour;
+    };
+    const Case cases[] = {
+        {"1 bit, first pixel high", 1, 0, {}, {0b10100000}, {255, 0, 255}, 0},
+        {"4 bits, an index beyond the palette is black", 4, 0, {}, {0x21, 0xF0}, {77, 255, 0}, 1},
+        {"16 bits 5-5-5", 16, 0, {}, {0xFF, 0x7F, 0x00, 0x7C, 0x10, 0x42}, {255, 77, 132}, 1},
+        {"24 bits blue, green, red", 24, 0, {}, {9, 9, 9, 0, 0, 255, 0, 255, 0}, {9, 77, 149}, 2},
+        {"32 bits, the fourth byte ignored", 32, 0, {}, {1, 1, 1, 7, 2, 2, 2, 0, 255, 0, 0, 255}, {1, 2, 29}, 1},
+        {"32-bit bit fields of 10 bits",
+         32,
+         3,
+         {0x3FF00000, 0x000FFC00, 0x000003FF},
+         {0xFF, 0xFF, 0xFF, 0x3F, 0, 0, 0, 0, 0x00, 0x00, 0xF0, 0x3F},
+         {255, 0, 77},
+         1},
+        {"16-bit bit fields 5-6-5, a zero mask",
+         16,
+         3,
+         {0xF800, 0x07E0, 0},
+         {0xFF, 0xFF, 0xE0, 0x07, 0, 0xF8},
+         {226, 149, 77},
+         3},
+    };
+    for (const Case& c : cases) {
+        verdict.BitCount = c.Bits;
+        verdict.Compression = c.Compression;
+        std::memcpy(verdict.Masks, c.Masks, sizeof verdict.Masks);
+        std::vector<std::uint8_t> values(3);
+        std::uint64_t off = 0;
+        ConvertRow(FormatOf(verdict), c.Stored.data(), 3, Palette::Gray, indexValues, values.data(), &off);
+        EXPECT_EQ(values, c.Values) << c.Name;
+        EXPECT_EQ(off, c.OffColour) << c.Name;
+    }
+}
+
+// Whether an 8-bit import's pixels are taken by colour, from its palette and
+// the indices it uses.
+TEST(ImportKinds, EightBitImportByColourOnlyWhenItsPaletteWasRebuilt) {
+    struct Case {
+        const char* Name;
+        Palette Layer;
+        std::vector<Rgb> Entries;  // the palette's length is theirs
+        std::vector<int> Used;
+        bool ByColour;
+    };
+    std::vector<Rgb> greys, landType = {{0, 128, 0}, {128, 128, 128}, {255, 255, 0}};
+    for (int i = 0; i < 256; ++i) {
+        greys.push_back(ExportColour(Palette::Gray, i));
+        if (i >= 3) landType.push_back(ExportColour(Palette::Gray, i));
+    }
+    std::vector<Rgb> swapped = greys;  // black and the darkest grey change places
+    std::swap(swapped[0], swapped[1]);
+    const Case cases[] = {
+        {"the tool's own export", Palette::Gray, greys, {0, 17, 255}, false},
+        {"greys at other places", Palette::Gray, swapped, {0, 5, 200}, true},
+        {"greys in place where used", Palette::Gray, swapped, {5, 200}, false},
+        {"a false-colour palette", Palette::Gray, {{255, 0, 0}, {0, 255, 0}}, {0, 1}, false},
+        {"one entry not a grey", Palette::Gray, {{9, 9, 9}, {1, 2, 3}}, {0, 1}, false},
+        {"an index beyond the palette", Palette::Gray, {{9, 9, 9}, {8, 8, 8}}, {0, 5}, false},
+        {"LandType's export, a cell of 128", Palette::LandType, landType, {0, 1, 2, 128}, false},
+        {"LandType rebuilt", Palette::LandType, {{255, 255, 0}, {0, 128, 0}, {128, 128, 128}}, {0, 1, 2}, true},
+        {"LandType rebuilt, a grey used", Palette::LandType, {{255, 255, 0}, {3, 3, 3}}, {0, 1}, false},
+        {"grey layer from LandType's export", Palette::Gray, landType, {0, 1}, false},
+    };
+    for (const Case& c : cases) {
+        UsedEntries used{};
+        for (int i : c.Used) {
+            const bool present = i < static_cast<int>(c.Entries.size());
+            const EntryClass entry = ClassifyEntry(c.Layer, i, present, present ? c.Entries[i] : Rgb{0, 0, 0});
+            used.AnyLayerColour = used.AnyLayerColour || entry == EntryClass::LayerColour;
+            used.AnyOther = used.AnyOther || entry == EntryClass::Other;
+        }
+        EXPECT_EQ(DecideByColour(used), c.ByColour) << c.Name;
+    }
+}
+
+// ---- PNG through the safe stream -------------------------------------------
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Append32(Bytes& out, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A chunk with a checksum of zeros: the import does not check them.
+void AppendChunk(Bytes& out, const char* type, const Bytes& data) {
+    Append32(out, static_cast<std::uint32_t>(data.size()));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    Append32(out, 0);
+}
+
+Bytes Deflated(const Bytes& raw, std::size_t keep) {
+    int length = 0;
+    unsigned char* packed =
+        stbi_zlib_compress(const_cast<unsigned char*>(raw.data()), static_cast<int>(raw.size()), &length, 8);
+    Bytes out(packed, packed + std::min<std::size_t>(keep, static_cast<std::size_t>(length)));
+    std::free(packed);
+    return out;
+}
+
+struct PngCase {
+    const char* Name;
+    std::uint8_t Depth, ColourType;
+    Bytes Rows;                        // two rows of scanlines, each led by its filter byte
+    Bytes Palette;                     // the palette chunk's data; none when empty
+    std::vector<std::uint8_t> Values;  // of the 4 x 2 picture, top row first; empty: refused
+    bool Transparency = false;
+    std::size_t KeepDeflated = SIZE_MAX;  // a file cut inside its image data
+    std::size_t Repeat = 1;               // rows unpacking to this many times the image
+};
+
+Bytes MakePng(const PngCase& c) {
+    Bytes png(kPngSignature, kPngSignature + 8);
+    Bytes header;
+    Append32(header, 4);
+    Append32(header, 2);
+    for (std::uint8_t b : {c.Depth, c.ColourType, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}})
+        header.push_back(b);
+    AppendChunk(png, "IHDR", header);
+    if (!c.Palette.empty()) AppendChunk(png, "PLTE", c.Palette);
+    if (c.Transparency) AppendChunk(png, "tRNS", Bytes{0, 0});
+    Bytes raw;
+    for (std::size_t i = 0; i < c.Repeat; ++i) raw.insert(raw.end(), c.Rows.begin(), c.Rows.end());
+    AppendChunk(png, "IDAT", Deflated(raw, c.KeepDeflated));
+    AppendChunk(png, "IEND", {});
+    png.insert(png.end(), {'j', 'u', 'n', 'k'});  // after the image end: not read
+    return png;
+}
+
+TEST(ImportKinds, PngDecodingDetails) {
+    const Bytes greenGrey = {0, 128, 0, 128, 128, 128};
+    const PngCase cases[] = {
+        {"grey of 8 bits", 8, 0, {0, 0, 1, 200, 255, 0, 7, 7, 7, 7}, {}, {0, 1, 200, 255, 7, 7, 7, 7}},
+        {"grey of 2 bits widens", 2, 0, {0, 0b00011011, 0, 0b11100100}, {}, {0, 85, 170, 255, 255, 170, 85, 0}},
+        {"16 bits by the high byte",
+         16,
+         0,
+         {0, 0x12, 0xFF, 0xFF, 0, 0, 0x80, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {},
+         {0x12, 0xFF, 0, 1, 0, 0, 0, 0}},
+        {"an index beyond the palette is black",
+         8,
+         3,
+         {0, 0, 1, 5, 255, 0, 1, 1, 1, 1},
+         greenGrey,
+         {75, 128, 0, 0, 128, 128, 128, 128}},
+        {"a palette of 1 bit", 1, 3, {0, 0b10100000, 0, 0b01010000}, greenGrey, {128, 75, 128, 75, 75, 128, 75, 128}},
+        {"RGB",
+         8,
+         2,
+         {0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {},
+         {77, 149, 29, 9, 0, 0, 0, 0}},
+        {"transparency does not count", 8, 0, {0, 0, 1, 2, 3, 0, 0, 0, 0, 0}, {}, {0, 1, 2, 3, 0, 0, 0, 0}, true},
+        {"a palette image without its palette", 8, 3, {0, 0, 1, 1, 1, 0, 1, 1, 1, 1}, {}, {}},
+        {"image data cut short", 8, 0, {0, 0, 1, 2, 3, 0, 4, 5, 6, 7}, {}, {}, false, 6},
+        {"image data far beyond the image", 8, 0, {0, 9, 9, 9, 9}, {}, {}, false, SIZE_MAX, 100000},
+    };
+    const ImportLayer layer{"LandHeight", Palette::Gray, 4, 2, 1};
+    for (const PngCase& c : cases) {
+        const Bytes file = MakePng(c);
+        const std::string path = "velmarsh-png-test.png";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        const BmpVerdict verdict = JudgeImportHead(file.data(), kImportHeadSize, file.size(), layer, path);
+        ASSERT_TRUE(verdict.Accepted) << c.Name;
+        const platform::FileHandle handle =
+            platform::OpenFile(path.c_str(), platform::Share::Read, platform::Disposition::OpenExisting);
+        DecodedImage image{};
+        const DecodeOutcome outcome = DecodePng(handle, verdict, layer, &image);
+        platform::CloseFile(handle);
+        std::remove(path.c_str());
+        if (c.Values.empty()) {
+            EXPECT_EQ(outcome.Result, DecodeResult::Invalid) << c.Name;
+            if (c.Repeat > 1) {
+                EXPECT_NE(outcome.Note.find("unpacks to more than a 4 x 2 image"), std::string::npos);
+            }
+            continue;
+        }
+        ASSERT_EQ(outcome.Result, DecodeResult::Done) << c.Name << ": " << outcome.Note;
+        // Stored rows run bottom-up, 4 bytes each.
+        std::vector<std::uint8_t> values(image.Values.get() + 4, image.Values.get() + 8);
+        values.insert(values.end(), image.Values.get(), image.Values.get() + 4);
+        EXPECT_EQ(values, c.Values) << c.Name;
+    }
+}
+
+}  // namespace
