@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bitmap/layer_colours.h"
+#include "platform/console_text.h"
 #include "platform/platform.h"
 
 inline constexpr std::uint32_t kBmpHeaderSize = 1078;  // file header, info header, palette
@@ -68,10 +69,6 @@ void SetBmpSize(BmpHeader& header, std::uint32_t width, std::uint32_t height);
 bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width, std::uint32_t height,
                     Palette palette);
 
-// "Error <code> <action> BMP header!", the code being the failed call's.
-void PrintBmpHeaderError(const char* action);
-void PrintBmpHeaderError(const char* action, std::uint32_t code);
-
 // ---- Import check ------------------------------------------------------------
 
 enum class ImportKind {
@@ -125,10 +122,13 @@ BmpVerdict JudgeImportHead(const std::uint8_t* head, std::uint32_t got, std::uin
 // The refusal of a file whose check passed but whose decoding did not.
 BmpVerdict RefuseAsInvalid(std::string_view path, std::string note);
 
-// Reads and judges an import file's header; prints the refusal line and its
-// note, or the line of a failed read. The file position is not used after.
-bool CheckBmpHeader(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file, const ImportLayer& layer,
-                    std::string_view path, BmpVerdict* verdict);
+// How a refused file ends its progress line: the refusal line, and its note.
+console::LineEnd EndOf(const BmpVerdict& verdict);
 
-// Prints a refusal line and, on standard error, its note.
-void PrintRefusal(const BmpVerdict& verdict);
+// "Error <code> reading BMP header!" or "... writing ...", as a line's end.
+console::LineEnd HeaderError(const char* action, std::uint32_t code);
+
+// Reads and judges an import file's header: Done when it is accepted, else
+// the refusal or the failed read. The file position is not used after.
+console::LineEnd CheckBmpHeader(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
+                                const ImportLayer& layer, std::string_view path, BmpVerdict* verdict);

@@ -162,11 +162,9 @@ BmpVerdict JudgePng(const std::uint8_t* head, std::uint32_t got, const ImportLay
 
 }  // namespace
 
-void PrintBmpHeaderError(const char* action, std::uint32_t code) {
-    console::PrintErrorLine(code, action, "BMP header");
+console::LineEnd HeaderError(const char* action, std::uint32_t code) {
+    return console::ErrorEnd(code, action, "BMP header");
 }
-
-void PrintBmpHeaderError(const char* action) { PrintBmpHeaderError(action, platform::LastError()); }
 
 BmpVerdict RefuseAsInvalid(std::string_view path, std::string note) { return Refuse(NotValid(path), std::move(note)); }
 
@@ -237,19 +235,18 @@ BmpVerdict JudgeImportHead(const std::uint8_t* head, std::uint32_t got, std::uin
     return verdict;
 }
 
-void PrintRefusal(const BmpVerdict& verdict) { console::PrintRefusal(verdict.Line, verdict.Note); }
+console::LineEnd EndOf(const BmpVerdict& verdict) {
+    return verdict.Accepted ? console::Done() : console::RefusalEnd(verdict.Line, verdict.Note);
+}
 
-bool CheckBmpHeader(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file, const ImportLayer& layer,
-                    std::string_view path, BmpVerdict* verdict) {
+console::LineEnd CheckBmpHeader(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
+                                const ImportLayer& layer, std::string_view path, BmpVerdict* verdict) {
     // Judge only what this file delivered, never bytes of an earlier header.
     std::memset(head, 0, sizeof head);
     std::uint32_t got = 0;
     std::uint64_t fileSize = 0;
-    if (!platform::ReadFile(file, head, kImportHeadSize, &got) || !platform::GetFileSize(file, &fileSize)) {
-        PrintBmpHeaderError("reading");
-        return false;
-    }
+    if (!platform::ReadFile(file, head, kImportHeadSize, &got) || !platform::GetFileSize(file, &fileSize))
+        return HeaderError("reading", platform::LastError());
     *verdict = JudgeImportHead(head, got, fileSize, layer, path);
-    if (!verdict->Accepted) PrintRefusal(*verdict);
-    return verdict->Accepted;
+    return EndOf(*verdict);
 }

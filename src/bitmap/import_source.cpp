@@ -70,16 +70,13 @@ std::string ColourNote(const ImportLayer& layer, const std::string& kind, std::u
 }
 
 // The exported kind: as stored, or through its palette when that was rebuilt.
-bool OpenIndexed(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer, ImportSource* source,
-                 std::string* note) {
+console::LineEnd OpenIndexed(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
+                             ImportSource* source, std::string* note) {
     source->PixelStart = verdict.PixelStart;
     source->TopDown = verdict.TopDown;
     IndexedPalette palette{};
     std::uint32_t code = 0;
-    if (!ReadBmpPalette(file, verdict, &palette, &code)) {
-        PrintBmpHeaderError("reading", code);
-        return false;
-    }
+    if (!ReadBmpPalette(file, verdict, &palette, &code)) return HeaderError("reading", code);
     EntryClass classes[256];
     bool exportPalette = true;
     for (int i = 0; i < 256; ++i) {
@@ -87,26 +84,23 @@ bool OpenIndexed(platform::FileHandle file, const BmpVerdict& verdict, const Imp
         exportPalette = exportPalette && classes[i] == EntryClass::Same;
     }
     // The tool's own exports are not read twice: their pixels are their values.
-    if (exportPalette) return true;
+    if (exportPalette) return console::Done();
     const Scan scan = ScanUsedEntries(file, verdict, layer, classes);
-    if (!scan.Read) {
-        PrintBmpHeaderError("reading", scan.Code);
-        return false;
-    }
+    if (!scan.Read) return HeaderError("reading", scan.Code);
     if (scan.Used.AnyOther) {
         *note = std::string(layer.Name) + ": the palette of this 8-bit BMP is not the one the tool exports and holds " +
                 (layer.Colours == Palette::LandType ? "colours other than green, grey and yellow"
                                                     : "colours that are not grey") +
                 ", so its pixels were taken as their index numbers (if an image program rebuilt the palette, paint "
                 "with the layer's colours only, or save the layer as PNG)";
-        return true;
+        return console::Done();
     }
-    if (!DecideByColour(scan.Used)) return true;
+    if (!DecideByColour(scan.Used)) return console::Done();
     source->ByColour = true;
     const IndexValues values = ValuesOfPalette(palette, layer.Colours);
     std::memcpy(source->Values, values.Values, sizeof source->Values);
     *note = ColourNote(layer, "an 8-bit BMP whose palette was rebuilt", 0);
-    return true;
+    return console::Done();
 }
 
 }  // namespace
@@ -125,10 +119,12 @@ bool ReadImportAt(const ImportSource& source, std::uint64_t position, std::uint8
     return true;
 }
 
-bool OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file, const ImportLayer& layer,
-                      std::string_view path, ImportSource* source, std::string* note) {
+console::LineEnd OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
+                                  const ImportLayer& layer, std::string_view path, ImportSource* source,
+                                  std::string* note) {
     BmpVerdict verdict{};
-    if (!CheckBmpHeader(head, file, layer, path, &verdict)) return false;
+    if (console::LineEnd refused = CheckBmpHeader(head, file, layer, path, &verdict); !console::IsDone(refused))
+        return refused;
     source->File = file;
     source->Stride = RowStride(layer.Width);
     source->Rows = layer.Height;
@@ -140,18 +136,12 @@ bool OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandl
     DecodedImage image{};
     const DecodeOutcome outcome = verdict.Kind == ImportKind::Png ? DecodePng(file, verdict, layer, &image)
                                                                   : DecodeBmp(file, verdict, layer, &image);
-    if (outcome.Result == DecodeResult::ReadFailed) {
-        PrintBmpHeaderError("reading", outcome.Code);
-        return false;
-    }
-    if (outcome.Result == DecodeResult::Invalid) {
-        PrintRefusal(RefuseAsInvalid(path, outcome.Note));
-        return false;
-    }
+    if (outcome.Result == DecodeResult::ReadFailed) return HeaderError("reading", outcome.Code);
+    if (outcome.Result == DecodeResult::Invalid) return EndOf(RefuseAsInvalid(path, outcome.Note));
     source->PixelStart = 0;
     source->TopDown = false;
     source->Decoded = std::move(image.Values);
     source->DecodedSize = image.Size;
     *note = ColourNote(layer, image.Kind, image.OffColour);
-    return true;
+    return console::Done();
 }

@@ -41,10 +41,11 @@ struct UsedEntries {
 };
 inline bool DecideByColour(UsedEntries used) { return TakeByColour(used.AnyLayerColour, used.AnyOther); }
 
-// Checks an import file (its refusal line and note printed), then makes it
-// ready for its mover: an 8-bit file is read through once for the palette
-// entries its pixels use, any other kind decoded. False when it was refused
-// or a read failed ("Error N reading BMP header!" printed). note receives
-// what standard error should say once the step's line is complete.
-bool OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file, const ImportLayer& layer,
-                      std::string_view path, ImportSource* source, std::string* note);
+// Checks an import file, then makes it ready for its mover: an 8-bit file is
+// read through once for the palette entries its pixels use, any other kind
+// decoded. Done when it is ready; else the refusal, or the failed read
+// ("Error N reading BMP header!"). note receives what standard error should
+// say once the step's line is complete.
+console::LineEnd OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
+                                  const ImportLayer& layer, std::string_view path, ImportSource* source,
+                                  std::string* note);

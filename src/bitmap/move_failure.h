@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/console_text.h"
 #include "platform/platform.h"
@@ -13,18 +14,17 @@ struct MoveFailure {
     std::uint32_t Code;
     const char* Action;  // "reading" or "writing"
     const char* Path;
+    std::string Advice;  // what to do, beyond what the code means
 };
 
 // Keeps the first failure only; returns ok.
 inline bool NoteMove(MoveFailure& failure, bool ok, const char* action, const char* path) {
-    if (!ok && !failure.Failed) failure = {true, platform::LastError(), action, path};
+    if (!ok && !failure.Failed) failure = {true, platform::LastError(), action, path, {}};
     return ok;
 }
 
-// Completes the step's progress line.
-inline void FinishMoveLine(const MoveFailure& failure) {
-    if (failure.Failed)
-        console::PrintErrorLine(failure.Code, failure.Action, failure.Path);
-    else
-        console::PrintLine("Done!");
+// How the move's progress line ends.
+inline console::LineEnd EndOf(const MoveFailure& failure) {
+    if (!failure.Failed) return console::Done();
+    return console::ErrorEnd(failure.Code, failure.Action, failure.Path, failure.Advice);
 }

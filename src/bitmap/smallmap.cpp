@@ -15,8 +15,8 @@ namespace {
 // are refused, as they always have been.
 constexpr std::uint32_t kWidthLimit = 2048;
 
-void RefuseBigWidth(const SmallMapBlock& block, bool import) {
-    console::PrintRefusal(
+console::LineEnd BigWidthEnd(const SmallMapBlock& block, bool import) {
+    return console::RefusalEnd(
         "We're going to need a bigger boat.",
         "SmallMap moves only for worlds up to 2047 cells wide and this one is " + console::Dec(block.Width) +
             (import ? ", so the SmallMap block was left as it is" : ", so the file holds the header alone") +
@@ -151,26 +151,22 @@ void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::F
     const ImportLayer layer{"SmallMap", Palette::Gray, block.Width, block.Height, 1};
     ImportSource source{};
     std::string note;
-    MoveFailure failure{};
-    bool moved = false;
     std::uint64_t changed = 0;
-    if (!OpenImportSource(bitmap.Head, file, layer, path, &source, &note)) {
-        // The check's line completed the progress line.
-    } else if (block.Width >= kWidthLimit) {
-        RefuseBigWidth(block, true);
-    } else {
-        moved = true;
+    console::LineEnd end = OpenImportSource(bitmap.Head, file, layer, path, &source, &note);
+    const bool moves = console::IsDone(end) && block.Width < kWidthLimit;
+    if (console::IsDone(end) && !moves) end = BigWidthEnd(block, true);
+    if (moves) {
+        MoveFailure failure{};
         if (BackUpWorld(backup, block.World, block.WorldPath, failure))
             ImportRows(block, source, path, failure, &changed);
+        end = EndOf(failure);
     }
     platform::CloseFile(file);
-    if (moved) {
-        FinishMoveLine(failure);
-        TellBackup(backup);
-    } else {
-        console::PrintLine("Done!");
-    }
-    if (moved && !failure.Failed) {
+    console::EndLine(end);
+    // A file that was refused is closed all the same, on a line of its own.
+    if (!moves) console::PrintLine("Done!");
+    TellBackup(backup);
+    if (moves && console::IsDone(end)) {
         if (!note.empty()) platform::SayLine(note);
         SayChangedCells(layer.Name, changed, std::uint64_t{block.Width} * block.Height);
     }
@@ -185,22 +181,19 @@ void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, Bi
     platform::HoldInterrupts();
     console::Print(std::string("Writing ") + path + "...");
 
+    console::LineEnd end = console::Done();
+    const bool written = WriteBmpHeader(bitmap.Header, file, block.Width, block.Height, Palette::Gray);
+    const bool moves = written && block.Width < kWidthLimit;
+    if (!written) end = HeaderError("writing", platform::LastError());
+    if (written && !moves) end = BigWidthEnd(block, false);
     MoveFailure failure{};
-    bool moved = false;
-    if (!WriteBmpHeader(bitmap.Header, file, block.Width, block.Height, Palette::Gray)) {
-        PrintBmpHeaderError("writing");
-    } else if (block.Width >= kWidthLimit) {
-        RefuseBigWidth(block, false);
-    } else {
-        moved = true;
-        ExportRows(block, file, path, failure);
-    }
+    if (moves) ExportRows(block, file, path, failure);
     const bool closed = platform::CloseFile(file);
-    if (moved) {
+    if (moves) {
         NoteMove(failure, closed, "writing", path);
-        FinishMoveLine(failure);
-    } else {
-        console::PrintLine("Done!");
+        end = EndOf(failure);
     }
+    console::EndLine(end);
+    if (!moves) console::PrintLine("Done!");
     platform::ReleaseInterrupts();
 }

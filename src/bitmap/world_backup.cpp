@@ -3,28 +3,14 @@
 #include <cstdio>
 #include <string>
 
-bool BackUpWorld(WorldBackup& backup, platform::FileHandle world, const char* worldPath, MoveFailure& failure) {
-    if (backup.Made) return true;
-    std::snprintf(backup.Path, sizeof backup.Path, "%s.bak", worldPath);
-    const std::string temp = std::string(backup.Path) + ".tmp";
-    backup.Made = platform::SaveFileCopy(world, temp.c_str(), backup.Path, &backup.FailedStep);
-    backup.News = backup.Made ? BackupNews::Saved : BackupNews::Refused;
-    return NoteMove(failure, backup.Made, "writing", backup.Path);
-}
+namespace {
 
-void TellBackup(WorldBackup& backup) {
-    const std::string path = backup.Path;
+// Beyond what the failed call's code means: which step of the copy it was,
+// and that the world is as it was.
+std::string Advice(platform::CopyStep step, const std::string& path) {
     const std::string temp = path + ".tmp";
-    const BackupNews news = backup.News;
-    backup.News = BackupNews::None;
-    if (news == BackupNews::Saved) {
-        platform::SayLine("Saved a copy of the world as " + path +
-                          " (to undo this import, put it back in place of the world)");
-        return;
-    }
-    if (news != BackupNews::Refused) return;
     std::string why;
-    switch (backup.FailedStep) {
+    switch (step) {
         case platform::CopyStep::Create:
             why = temp +
                   " could not be created. The world's folder must take a new file, with a name 8 characters "
@@ -39,6 +25,26 @@ void TellBackup(WorldBackup& backup) {
                   "another program), or move away what stands there";
             break;
     }
-    platform::SayLine("Nothing was moved, so the world is as it was: it is copied to " + path +
-                      " before an import, and " + why + "; then import again.");
+    return "Nothing was moved, so the world is as it was: it is copied to " + path + " before an import, and " + why +
+           "; then import again.";
+}
+
+}  // namespace
+
+bool BackUpWorld(WorldBackup& backup, platform::FileHandle world, const char* worldPath, MoveFailure& failure) {
+    if (backup.Made) return true;
+    std::snprintf(backup.Path, sizeof backup.Path, "%s.bak", worldPath);
+    const std::string temp = std::string(backup.Path) + ".tmp";
+    platform::CopyStep step = platform::CopyStep::Create;
+    backup.Made = platform::SaveFileCopy(world, temp.c_str(), backup.Path, &step);
+    backup.JustMade = backup.Made;
+    if (!NoteMove(failure, backup.Made, "writing", backup.Path)) failure.Advice = Advice(step, backup.Path);
+    return backup.Made;
+}
+
+void TellBackup(WorldBackup& backup) {
+    if (!backup.JustMade) return;
+    backup.JustMade = false;
+    platform::SayLine(std::string("Saved a copy of the world as ") + backup.Path +
+                      " (to undo this import, put it back in place of the world)");
 }

@@ -12,21 +12,16 @@
 // The world's path with ".bak.tmp" appended.
 inline constexpr std::uint32_t kBackupPathSize = platform::kFileNameBufferSize + 8;
 
-// What standard error says once the move's line is complete.
-enum class BackupNews { None, Saved, Refused };
-
 struct WorldBackup {
     bool Made;
-    BackupNews News;
-    platform::CopyStep FailedStep;
+    bool JustMade;               // by the move in hand: standard error says so once its line is complete
     char Path[kBackupPathSize];  // WORLD.bak
 };
 
 // The backup, unless the run has made it already. False when it cannot be
-// made: failure then ends the move's line with the backup's path and the
-// failed call's code, and the move must not write.
+// made: failure then ends the move's line with the backup's path, the failed
+// call's code and what to do, and the move must not write.
 bool BackUpWorld(WorldBackup& backup, platform::FileHandle world, const char* worldPath, MoveFailure& failure);
 
-// After the move's line: where the backup is, or why it could not be made and
-// what to do.
+// After the move's line: where the backup is, when this move made it.
 void TellBackup(WorldBackup& backup);

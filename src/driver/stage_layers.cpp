@@ -28,7 +28,6 @@ static_assert(sizeof kLayers / sizeof kLayers[0] == sizeof kLayerNames / sizeof 
 void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileNameBufferSize]) {
     staged = true;
     std::memcpy(slot.Path, path, sizeof slot.Path);
-    console::PrintLine("Done!");
 }
 
 void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
@@ -42,9 +41,11 @@ void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Scale * header.Width, layer.Scale * header.Height,
                        layer.ExportPalette)) {
         Stage(slot.ExportStaged, slot, path);
+        console::EndLine(console::Done());
     } else {
-        PrintBmpHeaderError("writing");
+        const console::LineEnd end = HeaderError("writing", platform::LastError());
         platform::CloseFile(slot.ExportHandle);
+        console::EndLine(end);
     }
 }
 
@@ -60,12 +61,13 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     const ImportLayer target{name, layer.ExportPalette, layer.Scale * header.Width, layer.Scale * header.Height,
                              layer.Scale};
     std::string note;
-    if (OpenImportSource(bitmap.Head, slot.ImportHandle, target, path, &slot.Import, &note)) {
+    const console::LineEnd end = OpenImportSource(bitmap.Head, slot.ImportHandle, target, path, &slot.Import, &note);
+    if (console::IsDone(end))
         Stage(slot.ImportStaged, slot, path);
-        if (!note.empty()) platform::SayLine(note);
-    } else {
+    else
         platform::CloseFile(slot.ImportHandle);
-    }
+    console::EndLine(end);
+    if (!note.empty()) platform::SayLine(note);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -43,6 +44,39 @@ inline void PrintRefusal(std::string_view line, std::string_view advice = {}) {
     PrintLine(line);
     ++FailureLines();
     if (!advice.empty()) platform::SayLine(advice);
+}
+
+// How a progress line ends: "Done!", an error line, or a refusal line. The
+// function that printed the progress text ends its line with EndLine; the
+// steps it calls say how, and print nothing themselves.
+struct LineEnd {
+    const char* Action;   // an error: "reading", "writing"; nullptr: none
+    std::uint32_t Code;   // ... the failed call's
+    std::string What;     // ... the path, or "BMP header"
+    std::string Refusal;  // a refusal line; empty: none
+    std::string Advice;   // for standard error after the line
+};
+
+inline LineEnd Done() { return {}; }
+inline LineEnd ErrorEnd(std::uint32_t code, const char* action, std::string what, std::string advice = {}) {
+    return {action, code, std::move(what), {}, std::move(advice)};
+}
+inline LineEnd RefusalEnd(std::string line, std::string advice) {
+    return {nullptr, 0, {}, std::move(line), std::move(advice)};
+}
+inline bool IsDone(const LineEnd& end) { return end.Action == nullptr && end.Refusal.empty(); }
+
+// An error's advice follows what its code means, on the same line.
+inline void EndLine(const LineEnd& end) {
+    if (end.Action != nullptr) {
+        PrintLine("Error " + Dec(end.Code) + " " + end.Action + " " + end.What + "!");
+        ++FailureLines();
+        platform::SayLine(platform::DescribeError(end.Code) + (end.Advice.empty() ? "" : " " + end.Advice));
+    } else if (!end.Refusal.empty()) {
+        PrintRefusal(end.Refusal, end.Advice);
+    } else {
+        PrintLine("Done!");
+    }
 }
 
 }  // namespace console

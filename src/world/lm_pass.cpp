@@ -306,7 +306,7 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
         if (kind.AnyImport) WriteBatch(world, batch, failure);
     }
     CloseStagedFiles(layers, failure);
-    FinishMoveLine(failure);
+    console::EndLine(EndOf(failure));
     TellBackup(world.Backup);
     if (kind.AnyImport && !failure.Failed) SayImportCounts(geometry, layers, counts);
     platform::ReleaseInterrupts();

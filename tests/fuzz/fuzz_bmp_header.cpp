@@ -59,15 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // judged by their header alone.
     if (std::uint64_t{width} * height > (1u << 20)) {
         BmpVerdict verdict{};
-        if (CheckBmpHeader(head, handle, layer, "check.bmp", &verdict) && verdict.Kind != ImportKind::Png &&
-            (le::Get32(file + 18) != width))
+        if (console::IsDone(CheckBmpHeader(head, handle, layer, "check.bmp", &verdict)) &&
+            verdict.Kind != ImportKind::Png && (le::Get32(file + 18) != width))
             fuzz::Die("accepted a wrong width");
         platform::CloseFile(handle);
         return 0;
     }
     ImportSource source{};
     std::string note;
-    const bool accepted = OpenImportSource(head, handle, layer, "check.bmp", &source, &note);
+    const bool accepted = console::IsDone(OpenImportSource(head, handle, layer, "check.bmp", &source, &note));
     if (accepted) {
         CheckAccepted(file, length, layer, source);
         // Every stored row reads within bounds.

@@ -177,7 +177,7 @@ void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     }
     if (!failure.Failed) PadLargeMapTopRow(layers, g, failure);
     CloseStagedFiles(layers, failure);
-    FinishMoveLine(failure);
+    console::EndLine(EndOf(failure));
     if (!anyImport || failure.Failed) return;
     const char* names[] = {"LandType", "LandHeight", "LargeMap"};
     for (int layer = 0; layer < kLayerCount; ++layer) {
