@@ -27,7 +27,7 @@ console::LineEnd BigWidthEnd(const SmallMapBlock& block, bool import) {
 // chunk of them is one read or write on each side.
 constexpr std::uint64_t kChunkBytes = 1024 * 1024;
 
-std::uint64_t RowPosition(const SmallMapBlock& block, std::uint32_t y) {
+std::uint64_t SmallMapRowAt(const SmallMapBlock& block, std::uint32_t y) {
     return std::uint64_t{block.Offset} + std::uint64_t{block.Width} * y;
 }
 
@@ -60,7 +60,7 @@ void ExportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const c
         std::uint32_t got = 0;
         if (!NoteMove(
                 failure,
-                platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &got),
+                platform::ReadFileAt(block.World, SmallMapRowAt(block, low), chunk.Block.get(), count * width, &got),
                 "reading", block.WorldPath))
             return;
         for (std::uint32_t i = 0; i < count; ++i)
@@ -96,7 +96,7 @@ void ImportRows(const SmallMapBlock& block, const ImportSource& source, const ch
         std::uint32_t held = 0;  // the block as it is, to count what changes
         if (!NoteMove(
                 failure,
-                platform::ReadFileAt(block.World, RowPosition(block, low), chunk.Block.get(), count * width, &held),
+                platform::ReadFileAt(block.World, SmallMapRowAt(block, low), chunk.Block.get(), count * width, &held),
                 "reading", block.WorldPath))
             return;
         // Whole rows [wholeLow, wholeHigh) in map order, and at most one row in part.
@@ -122,14 +122,14 @@ void ImportRows(const SmallMapBlock& block, const ImportSource& source, const ch
         std::uint32_t put = 0;
         if (wholeLow < wholeHigh &&
             !NoteMove(failure,
-                      platform::WriteFileAt(block.World, RowPosition(block, wholeLow),
+                      platform::WriteFileAt(block.World, SmallMapRowAt(block, wholeLow),
                                             chunk.Block.get() + std::uint64_t{wholeLow - low} * width,
                                             (wholeHigh - wholeLow) * width, &put),
                       "writing", block.WorldPath))
             return;
         if (partBytes > 0 &&
             !NoteMove(failure,
-                      platform::WriteFileAt(block.World, RowPosition(block, partRow),
+                      platform::WriteFileAt(block.World, SmallMapRowAt(block, partRow),
                                             chunk.Block.get() + std::uint64_t{partRow - low} * width, partBytes, &put),
                       "writing", block.WorldPath))
             return;

@@ -46,9 +46,6 @@ constexpr char kHelp[] =
     "The report goes to standard output; questions, notes and advice go to\n"
     "standard error. The manual page velmarsh(1) tells the rest.\n";
 
-// As the arguments name the layers, in the order of the questions.
-constexpr const char* kLayerWords[kQuestionCount] = {"smallmap", "landtype", "landheight", "largemap"};
-
 RunRequest Refuse(std::string problem) {
     RunRequest request{};
     request.Mode = RunMode::Usage;
@@ -56,11 +53,16 @@ RunRequest Refuse(std::string problem) {
     return request;
 }
 
-int LayerIndex(std::string_view word) {
+std::string Lower(std::string_view word) {
     std::string lower;
     for (const char c : word) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// The question a layer named on the command line answers: its name in any case.
+int LayerIndex(std::string_view word) {
     for (int i = 0; i < kQuestionCount; ++i)
-        if (lower == kLayerWords[i]) return i;
+        if (Lower(word) == Lower(QuestionLayer(i))) return i;
     return -1;
 }
 

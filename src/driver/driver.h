@@ -10,9 +10,11 @@ inline constexpr char kLayerQuestion[] =
     "Do you wish to export this data to a BMP file?\n"
     "Choose 'No' to import data instead, or 'Cancel' to skip.";
 
-// The layers in the order of their questions, SmallMap first.
-inline constexpr int kQuestionCount = 4;
-inline constexpr const char* kQuestionLayers[kQuestionCount] = {"SmallMap", "LandType", "LandHeight", "LargeMap"};
+// The layers in the order of their questions: SmallMap, then the table's.
+inline constexpr int kQuestionCount = 1 + kLayerCount;
+inline constexpr const char* QuestionLayer(int question) {
+    return question == 0 ? "SmallMap" : kRecordLayers[question - 1].Name;
+}
 
 // The question about layer `question` (0 for SmallMap) under caption. A
 // script's line that is none of the box's words may have been meant for an

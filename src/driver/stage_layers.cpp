@@ -8,21 +8,6 @@
 
 namespace {
 
-struct LayerInfo {
-    const char* ExportTitle;  // also the question's caption
-    const char* ImportTitle;
-    const char* ProposedName;
-    std::uint32_t Scale;    // bitmap pixels per cell, each way
-    Palette ExportPalette;  // also the layer's colours on import
-};
-
-constexpr LayerInfo kLayers[kLayerCount] = {
-    {"Export LandType BMP", "Import LandType BMP", "landtype.bmp", 1, Palette::LandType},
-    {"Export LandHeight BMP", "Import LandHeight BMP", "lmheight.bmp", 1, Palette::Gray},
-    {"Export LargeMap BMP", "Import LargeMap BMP", "largemap.bmp", kLargeMapScale, Palette::Gray},
-};
-static_assert(sizeof kLayers / sizeof kLayers[0] == sizeof kLayerNames / sizeof kLayerNames[0]);
-
 // The path is kept because the pass reports failures by it and the dialogs
 // reuse their buffer.
 void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileNameBufferSize]) {
@@ -31,15 +16,15 @@ void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileName
 }
 
 void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
-                 const LayerInfo& layer) {
+                 const RecordLayer& layer) {
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     slot.ExportHandle = ChooseBitmapFile(dialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName);
     if (slot.ExportHandle == platform::kInvalidFile) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
-    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Scale * header.Width, layer.Scale * header.Height,
-                       layer.ExportPalette)) {
+    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Block * header.Width, layer.Block * header.Height,
+                       layer.Colours)) {
         Stage(slot.ExportStaged, slot, path);
         console::EndLine(console::Done());
     } else {
@@ -50,7 +35,7 @@ void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
 }
 
 void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
-                 const LayerInfo& layer, const char* name) {
+                 const RecordLayer& layer) {
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
     slot.ImportHandle = ChooseBitmapFile(dialog, BitmapUse::Import, layer.ImportTitle, "");
     if (slot.ImportHandle == platform::kInvalidFile) return;
@@ -58,8 +43,8 @@ void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bit
     console::Print(std::string("Reading ") + path + " header...");
     // Sizes are 32-bit products, as the header fields hold them. A file of
     // another kind is decoded here, so its refusal comes before any move.
-    const ImportLayer target{name, layer.ExportPalette, layer.Scale * header.Width, layer.Scale * header.Height,
-                             layer.Scale};
+    const ImportLayer target{layer.Name, layer.Colours, layer.Block * header.Width, layer.Block * header.Height,
+                             layer.Block};
     std::string note;
     const console::LineEnd end = OpenImportSource(bitmap.Head, slot.ImportHandle, target, path, &slot.Import, &note);
     if (console::IsDone(end))
@@ -77,9 +62,9 @@ platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char
     const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, caption);
     if (answer != platform::Answer::NotAnAnswer) return answer;
     dialogs.LayerQuestionsStopped = true;
-    std::string skipped = kQuestionLayers[question];
+    std::string skipped = QuestionLayer(question);
     for (int i = question + 1; i < kQuestionCount; ++i)
-        skipped += std::string(i + 1 < kQuestionCount ? ", " : " and ") + kQuestionLayers[i];
+        skipped += std::string(i + 1 < kQuestionCount ? ", " : " and ") + QuestionLayer(i);
     platform::SayLine("Skipped " + skipped + ": after a line that is not y, n or c, no more lines are read for the " +
                       "layer questions, so that no file name can reach the wrong layer");
     return platform::Answer::Cancel;
@@ -87,9 +72,10 @@ platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char
 
 void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
-        const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, kLayers[i].ExportTitle);
-        if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], kLayers[i]);
-        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], kLayers[i], kLayerNames[i]);
+        const RecordLayer& layer = kRecordLayers[i];
+        const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, layer.ExportTitle);
+        if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], layer);
+        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], layer);
     }
     console::PrintLine("");
 }

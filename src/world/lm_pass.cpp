@@ -2,260 +2,281 @@
 // bytes from it before staged imports put theirs in, and the record goes back
 // whole when anything was imported. Rows run bottom map row first, x rising,
 // as the bitmaps store them. Records move in batches of whole map rows
-// (record_batches.h); bitmap rows move a whole row (LargeMap: a band of five
-// image rows) at a time.
+// (record_batches.h); each staged layer's band of the map row (its Block
+// image rows) moves whole.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "bitmap/bmp.h"
 #include "bitmap/import_report.h"
+#include "bitmap/import_source.h"
 #include "bitmap/move_failure.h"
 #include "bitmap/world_backup.h"
+#include "platform/console_text.h"
+#include "platform/platform.h"
 #include "world/bitmap_layout.h"
 #include "world/layers.h"
 #include "world/record_batches.h"
+#include "world/world.h"
 
 namespace {
 
-// A staged layer's pixels for the map row in hand: LandType and LandHeight
-// one stored row, LargeMap a band of five. Pad bytes are never written by a
-// cell, so they stay zero in every exported row.
-struct LayerRow {
-    platform::Memory<std::uint8_t> Pixels;
-    std::uint64_t Length;
-    std::uint32_t Got;  // imports: the bytes the file still held
+// A staged layer as the pass moves it: its row of the layer table, its slot,
+// and its band of the map row in hand. Pad bytes are never written by a
+// cell, so they stay zero in every exported band.
+struct StagedLayer {
+    const RecordLayer* Layer;
+    LayerSlot* Slot;
+    bool Import;
+    LayerGeometry Geometry;
+    platform::Memory<std::uint8_t> Band;
+    std::uint32_t Got;               // import: the band's bytes the file still held
+    std::uint64_t RowAt[kMaxBlock];  // block row k of cell 0 within the band
+    std::uint64_t Changed;           // import: cells whose bytes differ from what their record held
+    std::uint64_t Zeroed;            // import: values of Limit or more set to 0
 };
 
-// Which ways the pass moves data; each way has a loop of its own.
-struct PassKind {
+// The staged layers in the order a cell's bytes move: its larger blocks
+// before its single bytes, then the table's order.
+struct StagedLayers {
+    StagedLayer Layers[kLayerCount];
+    int Count;
     bool AnyImport;
     bool AnyExport;
 };
 
-// Exports write LargeMap's band before the one-byte rows, as the cells would.
-constexpr LayerIndex kExportOrder[] = {kLargeMap, kLandType, kLandHeight};
-
-bool IsStaged(const LayerSlot& slot) { return slot.ExportStaged || slot.ImportStaged; }
-
-void AllocateRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], LayerRow (&rows)[kLayerCount]) {
-    for (int layer = 0; layer < kLayerCount; ++layer) {
-        if (!IsStaged(layers[layer])) continue;
-        rows[layer].Length = layer == kLargeMap ? BandLength(geometry) : geometry.Stride;
-        rows[layer].Pixels = platform::Allocate<std::uint8_t>(rows[layer].Length);
+void StageForPass(LayerSlot (&slots)[kLayerCount], std::uint32_t width, std::uint32_t height, StagedLayers& staged) {
+    for (int i = 0; i < kLayerCount; ++i) {
+        LayerSlot& slot = slots[i];
+        if (!slot.ExportStaged && !slot.ImportStaged) continue;
+        StagedLayer& layer = staged.Layers[staged.Count++];
+        layer.Layer = &kRecordLayers[i];
+        layer.Slot = &slot;
+        layer.Import = slot.ImportStaged;
+        layer.Geometry = GeometryOf(layer.Layer->Block, width, height);
+        // A band stored bottom-up holds its last block row first; an import
+        // stored top-down its first.
+        const bool topDown = layer.Import && slot.Import.TopDown;
+        for (std::uint32_t k = 0; k < layer.Layer->Block; ++k)
+            layer.RowAt[k] = layer.Geometry.Stride * (topDown ? k : layer.Layer->Block - 1 - k);
+        staged.AnyImport = staged.AnyImport || layer.Import;
+        staged.AnyExport = staged.AnyExport || !layer.Import;
     }
+    std::stable_sort(staged.Layers, staged.Layers + staged.Count,
+                     [](const StagedLayer& a, const StagedLayer& b) { return a.Layer->Block > b.Layer->Block; });
 }
 
-std::uint64_t RowPosition(const PassGeometry& geometry, int layer, std::uint64_t pixelStart, std::uint32_t y) {
-    return layer == kLargeMap ? BandPosition(geometry, pixelStart, y) : OneByteRowPosition(geometry, pixelStart, y);
+// The bands' memory, once the pass has begun: a world too wide for it ends
+// the run after the pass's progress text.
+void AllocateBands(StagedLayers& staged) {
+    for (int i = 0; i < staged.Count; ++i)
+        staged.Layers[i].Band = platform::Allocate<std::uint8_t>(BandLength(staged.Layers[i].Geometry));
 }
 
-// Where an import stores map row y: its LargeMap band begins with image row
-// 5y+4 when stored bottom-up, 5y when top-down.
-std::uint64_t ImportRowPosition(const ImportSource& source, int layer, std::uint32_t y) {
-    if (layer != kLargeMap) return PictureRowAt(source, y);
-    const std::uint64_t first = std::uint64_t{kLargeMapScale} * y;
-    return PictureRowAt(source, source.TopDown ? first : first + kLargeMapScale - 1);
+// Where an import stores map row y's band: image row Block y + Block - 1
+// comes first when stored bottom-up, Block y when top-down.
+std::uint64_t ImportBandPosition(const ImportSource& source, std::uint32_t block, std::uint32_t y) {
+    const std::uint64_t first = std::uint64_t{block} * y;
+    return PictureRowAt(source, source.TopDown ? first : first + block - 1);
 }
 
-// Import rows are read whole; a file that ends early delivers fewer bytes.
-bool ReadImportRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], std::uint32_t y,
-                    LayerRow (&rows)[kLayerCount], MoveFailure& failure) {
-    for (int layer = 0; layer < kLayerCount; ++layer) {
-        const LayerSlot& slot = layers[layer];
-        if (!slot.ImportStaged) continue;
-        LayerRow& row = rows[layer];
-        const auto count = static_cast<std::uint32_t>(layer == kLargeMap ? row.Length : geometry.Width);
-        if (!NoteMove(
-                failure,
-                ReadImportAt(slot.Import, ImportRowPosition(slot.Import, layer, y), row.Pixels.get(), count, &row.Got),
-                "reading", slot.Path))
+// Import bands are read whole; a file that ends early delivers fewer bytes.
+bool ReadImportBands(StagedLayers& staged, std::uint32_t y, MoveFailure& failure) {
+    for (int i = 0; i < staged.Count; ++i) {
+        StagedLayer& layer = staged.Layers[i];
+        if (!layer.Import) continue;
+        const ImportSource& source = layer.Slot->Import;
+        if (!NoteMove(failure,
+                      ReadImportAt(source, ImportBandPosition(source, layer.Layer->Block, y), layer.Band.get(),
+                                   static_cast<std::uint32_t>(BandLength(layer.Geometry)), &layer.Got),
+                      "reading", layer.Slot->Path))
             return false;
     }
     return true;
 }
 
-bool WriteExportRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], std::uint32_t y,
-                     const LayerRow (&rows)[kLayerCount], MoveFailure& failure) {
-    for (LayerIndex layer : kExportOrder) {
-        const LayerSlot& slot = layers[layer];
-        if (!slot.ExportStaged) continue;
+bool WriteExportBands(const StagedLayers& staged, std::uint32_t y, MoveFailure& failure) {
+    for (int i = 0; i < staged.Count; ++i) {
+        const StagedLayer& layer = staged.Layers[i];
+        if (layer.Import) continue;
         std::uint32_t done = 0;
         if (!NoteMove(
                 failure,
-                platform::WriteFileAt(slot.ExportHandle, RowPosition(geometry, layer, kBmpHeaderSize, y),
-                                      rows[layer].Pixels.get(), static_cast<std::uint32_t>(rows[layer].Length), &done),
-                "writing", slot.Path))
+                platform::WriteFileAt(layer.Slot->ExportHandle, BandPosition(layer.Geometry, kBmpHeaderSize, y),
+                                      layer.Band.get(), static_cast<std::uint32_t>(BandLength(layer.Geometry)), &done),
+                "writing", layer.Slot->Path))
             return false;
     }
     return true;
 }
 
-// Exports of a whole map row when nothing is imported: one layer at a time
-// over the row gives the same bytes as every layer cell by cell.
-void ExportRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const std::uint8_t* records,
-                    const std::uint32_t* recordOffsets, LayerRow (&rows)[kLayerCount]) {
-    if (layers[kLargeMap].ExportStaged) {
-        std::uint8_t* blockRows[kLargeMapScale];
-        for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-            blockRows[k] = rows[kLargeMap].Pixels.get() + BlockRowInBand(geometry, 0, k);
-        for (std::uint32_t x = 0; x < geometry.Width; ++x) {
-            const std::uint8_t* block = records + recordOffsets[x] + kLargeMapByte;
-            for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-                std::memcpy(blockRows[k] + std::uint64_t{kLargeMapScale} * x, block + kLargeMapScale * k,
-                            kLargeMapScale);
-        }
-    }
-    for (const OneByteLayer& layer : kOneByteLayers) {
-        if (!layers[layer.Layer].ExportStaged) continue;
-        std::uint8_t* pixels = rows[layer.Layer].Pixels.get();
-        for (std::uint32_t x = 0; x < geometry.Width; ++x) pixels[x] = records[recordOffsets[x] + layer.RecordByte];
-    }
-}
-
-// One layer's work for the cells of a map row: where its exported pixels go
-// and where its imported ones come from; null where it does neither.
+// One layer's work for the cells of a map row, taken out of its StagedLayer
+// once a row: a write to a record may alias anything, so fields read cell by
+// cell would be read again after every byte written.
 struct CellWork {
-    std::uint8_t* ExportPixels;
-    const std::uint8_t* ImportPixels;
-    std::uint64_t ImportGot;
-    std::uint64_t BlockRowAt[kLargeMapScale];  // LargeMap import: block row k of cell 0 in the band as read
+    bool Import;
+    std::uint32_t Block;
+    int RecordByte;
+    std::uint8_t Limit;
+    std::uint8_t* Band;
+    std::uint64_t RowAt[kMaxBlock];
+    std::uint64_t Got;
+    std::uint64_t WholeUpTo;  // the cells before it have their whole block in the band
+    std::uint64_t Changed;
+    std::uint64_t Zeroed;
 };
 
-// What the imports changed, for the lines after the pass.
-struct ImportCounts {
-    std::uint64_t Changed[kLayerCount];  // cells whose bytes differ from what their record held
-    std::uint64_t Zeroed;                // LandType values of 3 or more set to 0
-};
-
-// Taken out of the slots once a row: a write to a record may alias anything,
-// so slots read cell by cell would be read again after every byte written.
-[[gnu::always_inline]] inline void PlanRowWork(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount],
-                                               LayerRow (&rows)[kLayerCount], CellWork (&work)[kLayerCount]) {
-    for (int layer = 0; layer < kLayerCount; ++layer) {
-        work[layer].ExportPixels = layers[layer].ExportStaged ? rows[layer].Pixels.get() : nullptr;
-        work[layer].ImportPixels = layers[layer].ImportStaged ? rows[layer].Pixels.get() : nullptr;
-        work[layer].ImportGot = rows[layer].Got;
-    }
-    // A bottom-up band holds block row 4 first, a top-down one block row 0.
-    const bool topDown = layers[kLargeMap].Import.TopDown;
-    for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-        work[kLargeMap].BlockRowAt[k] = geometry.LargeStride * (topDown ? k : kLargeMapScale - 1 - k);
+CellWork WorkOf(const StagedLayer& layer) {
+    CellWork work{};
+    work.Import = layer.Import;
+    work.Block = layer.Layer->Block;
+    work.RecordByte = layer.Layer->RecordByte;
+    work.Limit = layer.Layer->Limit;
+    work.Band = layer.Band.get();
+    work.Got = layer.Got;
+    std::memcpy(work.RowAt, layer.RowAt, sizeof work.RowAt);
+    // A cell's block row that lies furthest into the band ends it: when that
+    // arrived, all did.
+    const std::uint64_t furthest = *std::max_element(work.RowAt, work.RowAt + work.Block) + work.Block;
+    work.WholeUpTo = layer.Got < furthest ? 0 : (layer.Got - furthest) / work.Block + 1;
+    return work;
 }
 
 // Exports of one cell, from its record as it stands.
-inline void ExportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount], const std::uint8_t* record,
-                       std::uint32_t x) {
-    if (std::uint8_t* band = work[kLargeMap].ExportPixels) {
-        for (std::uint32_t k = 0; k < kLargeMapScale; ++k)
-            std::memcpy(band + BlockRowInBand(geometry, x, k), record + kLargeMapByte + kLargeMapScale * k,
-                        kLargeMapScale);
-    }
-    for (const OneByteLayer& layer : kOneByteLayers)
-        if (std::uint8_t* pixels = work[layer.Layer].ExportPixels) pixels[x] = record[layer.RecordByte];
+void ExportCell(const CellWork& work, const std::uint8_t* record, std::uint32_t x) {
+    std::uint8_t* band = work.Band + std::uint64_t{work.Block} * x;
+    for (std::uint32_t k = 0; k < work.Block; ++k)
+        std::memcpy(band + work.RowAt[k], record + work.RecordByte + work.Block * k, work.Block);
 }
 
-// One block row of a LargeMap cell from its band; nonzero when it changed.
-[[gnu::always_inline]] inline std::uint32_t MoveBlockRow(std::uint8_t* to, const std::uint8_t* from) {
-    std::uint32_t was = 0, now = 0;
-    std::memcpy(&was, to, 4);
-    std::memcpy(&now, from, 4);
-    const std::uint32_t differ = (was ^ now) | static_cast<std::uint32_t>(to[4] ^ from[4]);
-    std::memcpy(to, from, kLargeMapScale);
-    return differ;
-}
-
-// A LargeMap block whose band the file cut short: only the bytes it held.
-// Returns whether the block changed.
-bool ImportPartBlock(const std::uint8_t* band, std::uint64_t got, const std::uint64_t* rowAt, std::uint64_t column,
-                     std::uint8_t* block) {
-    bool changed = false;
-    for (std::uint32_t k = 0; k < kLargeMapScale; ++k) {
-        const std::uint64_t at = rowAt[k] + column;
-        if (at >= got) continue;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kLargeMapScale, got - at));
-        changed |= std::memcmp(block + kLargeMapScale * k, band + at, n) != 0;
-        std::memcpy(block + kLargeMapScale * k, band + at, n);
-    }
-    return changed;
-}
-
-// Imports into one cell's record: only the bytes the bitmap still held.
-// Inlined into each of its loops, as the cell work is most of the pass.
-[[gnu::always_inline]] inline void ImportCell(const PassGeometry& geometry, const CellWork (&work)[kLayerCount],
-                                              std::uint32_t x, std::uint8_t* record, ImportCounts& counts) {
-    if (const std::uint8_t* band = work[kLargeMap].ImportPixels) {
-        const std::uint64_t got = work[kLargeMap].ImportGot;
-        const std::uint64_t* rowAt = work[kLargeMap].BlockRowAt;
-        const std::uint64_t column = std::uint64_t{kLargeMapScale} * x;
-        std::uint8_t* block = record + kLargeMapByte;
-        bool changed = false;
-        // The last block row read lies furthest into the band: when it arrived, all did.
-        if (BlockRowInBand(geometry, x, 0) + kLargeMapScale <= got) {
-            // Fixed sizes and no branches; every source found before the first store.
-            const std::uint8_t* at = band + column;
-            const std::uint8_t* from[kLargeMapScale] = {at + rowAt[0], at + rowAt[1], at + rowAt[2], at + rowAt[3],
-                                                        at + rowAt[4]};
-            changed =
-                (MoveBlockRow(block, from[0]) | MoveBlockRow(block + 5, from[1]) | MoveBlockRow(block + 10, from[2]) |
-                 MoveBlockRow(block + 15, from[3]) | MoveBlockRow(block + 20, from[4])) != 0;
-        } else {
-            changed = ImportPartBlock(band, got, rowAt, column, block);
-        }
-        counts.Changed[kLargeMap] += changed;
-    }
-    for (const OneByteLayer& layer : kOneByteLayers) {
-        const CellWork& one = work[layer.Layer];
-        if (one.ImportPixels == nullptr) continue;
-        std::uint8_t value = x < one.ImportGot ? one.ImportPixels[x] : record[layer.RecordByte];
-        if (layer.Layer == kLandType && value >= kLandTypeLimit) {
-            value = 0;
-            ++counts.Zeroed;
-        }
-        counts.Changed[layer.Layer] += value != record[layer.RecordByte];
-        record[layer.RecordByte] = value;
+// Values of the limit or more become 0.
+void ApplyLimit(std::uint8_t* bytes, std::uint32_t count, std::uint8_t limit, std::uint64_t& zeroed) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (bytes[i] < limit) continue;
+        bytes[i] = 0;
+        ++zeroed;
     }
 }
 
-// The cells of row r of the batch, x rising: each cell's exports, then its
-// imports. A cell may share its record with an earlier cell of the row, so
-// its exports see that cell's imports.
-void MoveRowCells(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const PassKind& kind,
-                  RecordBatch& batch, std::uint32_t r, LayerRow (&rows)[kLayerCount], ImportCounts& counts) {
+// Imports into one cell's record: the bytes of its block that the band
+// holds, the others kept as the record held them.
+void ImportCell(CellWork& work, std::uint8_t* record, std::uint32_t x) {
+    std::uint8_t* bytes = record + work.RecordByte;
+    const std::uint64_t column = std::uint64_t{work.Block} * x;
+    std::uint8_t before[kMaxBlock * kMaxBlock];
+    const std::uint32_t size = work.Block * work.Block;
+    std::memcpy(before, bytes, size);
+    for (std::uint32_t k = 0; k < work.Block; ++k) {
+        const std::uint64_t at = work.RowAt[k] + column;
+        if (at >= work.Got) continue;
+        std::memcpy(bytes + work.Block * k, work.Band + at,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(work.Block, work.Got - at)));
+    }
+    if (work.Limit != 0) ApplyLimit(bytes, size, work.Limit, work.Zeroed);
+    work.Changed += std::memcmp(before, bytes, size) != 0;
+}
+
+// The same for a whole row of cells whose records are all their own, with
+// copies of a fixed length for the block sizes the table has: most of the
+// pass's time is spent here.
+template <std::uint32_t kBlock>
+void ExportRow(const CellWork& work, const std::uint8_t* records, const std::uint32_t* recordOffsets,
+               std::uint32_t width) {
+    std::uint8_t* rows[kBlock];
+    for (std::uint32_t k = 0; k < kBlock; ++k) rows[k] = work.Band + work.RowAt[k];
+    // Locals: a byte stored may alias anything, so fields would be read again.
+    const std::uint8_t* from = records + work.RecordByte;
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::uint8_t* block = from + recordOffsets[x];
+        for (std::uint32_t k = 0; k < kBlock; ++k)
+            std::memcpy(rows[k] + std::uint64_t{kBlock} * x, block + kBlock * k, kBlock);
+    }
+}
+
+template <std::uint32_t kBlock>
+void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recordOffsets, std::uint32_t width) {
+    const std::uint8_t* rows[kBlock];
+    for (std::uint32_t k = 0; k < kBlock; ++k) rows[k] = work.Band + work.RowAt[k];
+    const std::uint8_t limit = work.Limit;
+    std::uint64_t changed = 0, zeroed = 0;
+    const std::uint32_t whole = static_cast<std::uint32_t>(std::min<std::uint64_t>(work.WholeUpTo, width));
+    for (std::uint32_t x = 0; x < whole; ++x) {
+        std::uint8_t* block = records + recordOffsets[x] + work.RecordByte;
+        std::uint8_t before[kBlock * kBlock];
+        std::memcpy(before, block, sizeof before);
+        for (std::uint32_t k = 0; k < kBlock; ++k)
+            std::memcpy(block + kBlock * k, rows[k] + std::uint64_t{kBlock} * x, kBlock);
+        if (limit != 0) ApplyLimit(block, kBlock * kBlock, limit, zeroed);
+        changed += std::memcmp(before, block, sizeof before) != 0;
+    }
+    work.Changed += changed;
+    work.Zeroed += zeroed;
+    // A band the file cut short: the cells it ends in, and the cells after.
+    for (std::uint32_t x = whole; x < width; ++x) ImportCell(work, records + recordOffsets[x], x);
+}
+
+void ExportRowOf(const CellWork& work, const std::uint8_t* records, const std::uint32_t* offsets, std::uint32_t width) {
+    switch (work.Block) {
+        case 1: ExportRow<1>(work, records, offsets, width); return;
+        case 5: ExportRow<5>(work, records, offsets, width); return;
+        default:
+            for (std::uint32_t x = 0; x < width; ++x) ExportCell(work, records + offsets[x], x);
+    }
+}
+
+void ImportRowOf(CellWork& work, std::uint8_t* records, const std::uint32_t* offsets, std::uint32_t width) {
+    switch (work.Block) {
+        case 1: ImportRow<1>(work, records, offsets, width); return;
+        case 5: ImportRow<5>(work, records, offsets, width); return;
+        default:
+            for (std::uint32_t x = 0; x < width; ++x) ImportCell(work, records + offsets[x], x);
+    }
+}
+
+// The cells of row r of the batch: each cell's exports, then its imports.
+// Where every cell has a record of its own, one layer at a time over the
+// row gives the same bytes, exports first. Where cells share record bytes,
+// a cell's exports must see the imports of the cells before it, and the
+// cells go one at a time, x rising.
+void MoveRowCells(StagedLayers& staged, RecordBatch& batch, std::uint32_t width, std::uint32_t r) {
     std::uint8_t* records = batch.Records.get();
-    const std::uint32_t* recordOffsets = RowRecordOffsets(batch, r);
-    if (!kind.AnyImport) {
-        ExportRowCells(geometry, layers, records, recordOffsets, rows);
-        return;
-    }
+    const std::uint32_t* offsets = RowRecordOffsets(batch, r);
     CellWork work[kLayerCount];
-    PlanRowWork(geometry, layers, rows, work);
-    // Counted here, where no record write can reach them, then added up.
-    ImportCounts row{};
-    if (!kind.AnyExport) {
-        for (std::uint32_t x = 0; x < geometry.Width; ++x)
-            ImportCell(geometry, work, x, records + recordOffsets[x], row);
+    const int count = staged.Count;
+    for (int i = 0; i < count; ++i) work[i] = WorkOf(staged.Layers[i]);
+    if (!batch.Overlapping || !staged.AnyImport) {
+        for (int i = 0; i < count; ++i)
+            if (!work[i].Import) ExportRowOf(work[i], records, offsets, width);
+        for (int i = 0; i < count; ++i)
+            if (work[i].Import) ImportRowOf(work[i], records, offsets, width);
     } else {
-        for (std::uint32_t x = 0; x < geometry.Width; ++x) {
-            std::uint8_t* record = records + recordOffsets[x];
-            ExportCell(geometry, work, record, x);
-            ImportCell(geometry, work, x, record, row);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint8_t* record = records + offsets[x];
+            for (int i = 0; i < count; ++i)
+                if (!work[i].Import) ExportCell(work[i], record, x);
+            for (int i = 0; i < count; ++i)
+                if (work[i].Import) ImportCell(work[i], record, x);
         }
     }
-    for (int layer = 0; layer < kLayerCount; ++layer) counts.Changed[layer] += row.Changed[layer];
-    counts.Zeroed += row.Zeroed;
+    for (int i = 0; i < count; ++i) {
+        staged.Layers[i].Changed += work[i].Changed;
+        staged.Layers[i].Zeroed += work[i].Zeroed;
+    }
 }
 
-// Every row of the batch: its import rows in, its cells, its export rows out.
-void MoveBatchRows(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const PassKind& kind,
-                   RecordBatch& batch, LayerRow (&rows)[kLayerCount], MoveFailure& failure, ImportCounts& counts) {
+// Every row of the batch: its import bands in, its cells, its export bands out.
+void MoveBatchRows(StagedLayers& staged, RecordBatch& batch, std::uint32_t width, MoveFailure& failure) {
     for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
         const std::uint32_t y = batch.TopRow - r;
-        if (!ReadImportRows(geometry, layers, y, rows, failure)) return;
-        MoveRowCells(geometry, layers, kind, batch, r, rows, counts);
-        if (!WriteExportRows(geometry, layers, y, rows, failure)) return;
+        if (!ReadImportBands(staged, y, failure)) return;
+        MoveRowCells(staged, batch, width, r);
+        if (!WriteExportBands(staged, y, failure)) return;
     }
 }
 
-void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
-    for (LayerSlot& slot : layers) {
+void CloseStagedFiles(LayerSlot (&slots)[kLayerCount], MoveFailure& failure) {
+    for (LayerSlot& slot : slots) {
         // A failed close of an export may lose written data: it is a failed write.
         if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
         if (slot.ImportStaged) {
@@ -265,49 +286,55 @@ void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
     }
 }
 
-// After a complete import: what it changed in each imported layer.
-void SayImportCounts(const PassGeometry& geometry, const LayerSlot (&layers)[kLayerCount], const ImportCounts& counts) {
-    const std::uint64_t cells = std::uint64_t{geometry.Width} * geometry.Height;
-    for (int layer = 0; layer < kLayerCount; ++layer) {
-        if (!layers[layer].ImportStaged) continue;
-        SayChangedCells(kLayerNames[layer], counts.Changed[layer], cells);
-        if (layer == kLandType && counts.Zeroed > 0)
-            platform::SayLine("LandType: " + Grouped(counts.Zeroed) +
-                              " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
+// "0, 1 and 2" for a limit of 3.
+std::string KeptValues(std::uint8_t limit) {
+    std::string kept = "0";
+    for (int v = 1; v < limit; ++v) kept += (v + 1 < limit ? ", " : " and ") + std::to_string(v);
+    return kept;
+}
+
+// After a complete import: what it changed in each imported layer, in the
+// table's order.
+void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
+    for (const RecordLayer& row : kRecordLayers) {
+        for (int i = 0; i < staged.Count; ++i) {
+            const StagedLayer& layer = staged.Layers[i];
+            if (layer.Layer != &row || !layer.Import) continue;
+            SayChangedCells(row.Name, layer.Changed, cells);
+            if (layer.Zeroed > 0)
+                platform::SayLine(std::string(row.Name) + ": " + Grouped(layer.Zeroed) + " cells held a value of " +
+                                  std::to_string(row.Limit) + " or more and were set to 0 (only " +
+                                  KeptValues(row.Limit) + " are kept)");
+        }
     }
 }
 
 }  // namespace
 
 void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
-    PassKind kind{};
-    for (const LayerSlot& slot : layers) {
-        kind.AnyImport = kind.AnyImport || slot.ImportStaged;
-        kind.AnyExport = kind.AnyExport || slot.ExportStaged;
-    }
-    if (!kind.AnyImport && !kind.AnyExport) return;
+    const std::uint32_t width = world.Header.Width, height = world.Header.Height;
+    StagedLayers staged{};
+    StageForPass(layers, width, height, staged);
+    if (staged.Count == 0) return;
     // An interrupt waits until every record is back and the line is complete.
     platform::HoldInterrupts();
     console::Print("Reading and writing LM data...");
 
-    const PassGeometry geometry = GeometryOf(world.Header.Width, world.Header.Height);
-    LayerRow rows[kLayerCount] = {};
-    AllocateRows(geometry, layers, rows);
-    RecordBatch batch = AllocateBatch(geometry.Width);
+    AllocateBands(staged);
+    RecordBatch batch = AllocateBatch(width);
     MoveFailure failure{};
-    ImportCounts counts{};
     // No layer moves, exports included, unless the world is backed up first.
-    if (kind.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
-    for (std::uint32_t top = geometry.Height; top > 0 && !failure.Failed; top -= batch.RowCount) {
+    if (staged.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
+    for (std::uint32_t top = height; top > 0 && !failure.Failed; top -= batch.RowCount) {
         StartBatch(batch, top);
         if (!ReadBatch(world, world.OffsetRow, batch, failure)) break;
-        MoveBatchRows(geometry, layers, kind, batch, rows, failure, counts);
+        MoveBatchRows(staged, batch, width, failure);
         // What was moved in goes back even after a failure: nothing is rolled back.
-        if (kind.AnyImport) WriteBatch(world, batch, failure);
+        if (staged.AnyImport) WriteBatch(world, batch, failure);
     }
     CloseStagedFiles(layers, failure);
     console::EndLine(EndOf(failure));
     TellBackup(world.Backup);
-    if (kind.AnyImport && !failure.Failed) SayImportCounts(geometry, layers, counts);
+    if (staged.AnyImport && !failure.Failed) SayImportCounts(staged, std::uint64_t{width} * height);
     platform::ReleaseInterrupts();
 }

@@ -116,17 +116,19 @@ bool ReadPositions(const WorldFile& world, std::uint32_t* tableRow, RecordBatch&
 
 }  // namespace
 
-std::size_t PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
-                       const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets,
-                       std::uint64_t* recordBytes) {
+PiecePlan PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
+                     const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets) {
     SortRecords(positions, rowCount, width, scratch);
     const std::uint64_t cells = std::uint64_t{rowCount} * width;
-    std::size_t count = 0;
+    PiecePlan plan{};
+    std::size_t& count = plan.Count;
+    bool overlap = false;  // end is 0 before the first record
     std::uint64_t end = 0;
     std::uint32_t offset = 0;
     for (std::uint64_t i = 0; i < cells; ++i) {
         const std::uint64_t key = scratch.Keys[i];
         const std::uint64_t start = key >> 32;
+        overlap |= start < end;
         if (count == 0 || start > end + kPieceGap) {
             if (count > 0) offset += pieces[count - 1].Length;
             pieces[count++] = {start, 0, offset};
@@ -137,8 +139,9 @@ std::size_t PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, s
         piece.Length = static_cast<std::uint32_t>(end - piece.Start);
         cellOffsets[key & 0xFFFFFFFF] = piece.BufferOffset + static_cast<std::uint32_t>(start - piece.Start);
     }
-    *recordBytes = count > 0 ? std::uint64_t{offset} + pieces[count - 1].Length : 0;
-    return count;
+    plan.RecordBytes = count > 0 ? std::uint64_t{offset} + pieces[count - 1].Length : 0;
+    plan.Overlapping = overlap;
+    return plan;
 }
 
 Span NextSpan(const RecordPiece* pieces, std::size_t count, std::size_t first) {
@@ -180,12 +183,13 @@ void StartBatch(RecordBatch& batch, std::uint32_t top) {
 bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure) {
     if (!ReadPositions(world, tableRow, batch, failure)) return false;
     const PlanScratch scratch{batch.Keys.get(), batch.SortScratch.get(), batch.DigitCounts.get()};
-    std::uint64_t recordBytes = 0;
-    batch.PieceCount = PlanPieces(batch.Positions.get(), batch.RowCount, batch.Width, scratch, batch.Pieces.get(),
-                                  batch.CellOffsets.get(), &recordBytes);
-    if (recordBytes > batch.RecordCapacity) {
-        batch.Records = platform::Allocate<std::uint8_t>(recordBytes);
-        batch.RecordCapacity = recordBytes;
+    const PiecePlan plan = PlanPieces(batch.Positions.get(), batch.RowCount, batch.Width, scratch, batch.Pieces.get(),
+                                      batch.CellOffsets.get());
+    batch.PieceCount = plan.Count;
+    batch.Overlapping = plan.Overlapping;
+    if (plan.RecordBytes > batch.RecordCapacity) {
+        batch.Records = platform::Allocate<std::uint8_t>(plan.RecordBytes);
+        batch.RecordCapacity = plan.RecordBytes;
     }
     batch.Scattered = batch.PieceCount > 4 * std::uint64_t{batch.RowCount};
     return MoveRecords(world, batch, Transfer::Read, failure);

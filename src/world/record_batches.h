@@ -40,14 +40,18 @@ struct PlanScratch {
 };
 inline constexpr std::uint32_t kDigitValues = 65536;
 
-// Where the records of `cells` cells (rows of width cells, top row first)
-// lie in memory: taken in file order, records that touch or lie within a
-// few bytes of each other share a piece. Fills pieces (at most one per
-// cell) and each cell's offset in the record memory; returns the number of
-// pieces, and in *recordBytes the memory they need.
-std::size_t PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
-                       const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets,
-                       std::uint64_t* recordBytes);
+struct PiecePlan {
+    std::size_t Count;          // pieces
+    std::uint64_t RecordBytes;  // the memory they need
+    bool Overlapping;           // two of the cells share record bytes
+};
+
+// Where the records of rowCount rows of width cells (top row first) lie in
+// memory: taken in file order, records that touch or lie within a few bytes
+// of each other share a piece. Fills pieces (at most one per cell) and each
+// cell's offset in the record memory.
+PiecePlan PlanPieces(const std::uint32_t* positions, std::uint32_t rowCount, std::uint32_t width,
+                     const PlanScratch& scratch, RecordPiece* pieces, std::uint32_t* cellOffsets);
 
 // The span that begins at piece first: a long piece moves alone, short
 // pieces close together move through one window.
@@ -58,7 +62,8 @@ struct RecordBatch {
     std::uint64_t Capacity;  // cells the per-cell buffers hold
     std::uint32_t TopRow;    // the batch's first map row; its other rows lie below
     std::uint32_t RowCount;
-    bool Scattered;  // the last batch's records lay far apart
+    bool Scattered;    // the last batch's records lay far apart
+    bool Overlapping;  // two cells of the batch share record bytes
     std::size_t PieceCount;
     std::uint64_t RecordCapacity;
     platform::Memory<std::uint32_t> Positions;  // per cell: the table entry

@@ -11,11 +11,6 @@
 inline constexpr std::uint32_t kWldHeaderSize = 144;
 inline constexpr std::uint64_t kOffsetTableStart = 144;
 inline constexpr std::uint32_t kLmRecordSize = 47;
-inline constexpr int kLandTypeByte = 8;
-inline constexpr int kLandHeightByte = 9;
-inline constexpr int kLargeMapByte = 22;  // block row k is the 5 bytes at 22 + 5k
-inline constexpr std::uint32_t kLargeMapScale = 5;
-inline constexpr std::uint8_t kLandTypeLimit = 3;  // imported values from here on become 0
 
 struct WldHeader {
     std::uint8_t Raw[kWldHeaderSize];  // as read; bytes 32-143 are carried, never shown

@@ -15,6 +15,13 @@
 
 namespace {
 
+// The record's layout as the pass is defined, apart from the tool's table.
+constexpr int kLandTypeByte = 8;
+constexpr int kLandHeightByte = 9;
+constexpr int kLargeMapByte = 22;  // block row k is the 5 bytes at 22 + 5k
+constexpr std::uint32_t kLargeMapScale = 5;
+constexpr std::uint8_t kLandTypeLimit = 3;  // imported values from here on become 0
+
 const std::uint8_t kZeros[4] = {};
 
 struct PassGeometry {

@@ -10,7 +10,7 @@ namespace {
 struct Planned {
     std::vector<RecordPiece> Pieces;
     std::vector<std::uint32_t> CellOffsets;
-    std::uint64_t RecordBytes;
+    PiecePlan Plan;
 };
 
 // positions: rows of `width` cells, top row first, as the table holds them.
@@ -18,12 +18,12 @@ Planned Plan(const std::vector<std::uint32_t>& positions, std::uint32_t width) {
     const std::size_t cells = positions.size();
     std::vector<std::uint64_t> keys(cells), sorted(cells);
     std::vector<std::uint32_t> counts(kDigitValues);
-    Planned plan{std::vector<RecordPiece>(cells), std::vector<std::uint32_t>(cells), 0};
-    const std::size_t count = PlanPieces(positions.data(), static_cast<std::uint32_t>(cells / width), width,
-                                         {keys.data(), sorted.data(), counts.data()}, plan.Pieces.data(),
-                                         plan.CellOffsets.data(), &plan.RecordBytes);
-    plan.Pieces.resize(count);
-    return plan;
+    Planned planned{std::vector<RecordPiece>(cells), std::vector<std::uint32_t>(cells), {}};
+    planned.Plan =
+        PlanPieces(positions.data(), static_cast<std::uint32_t>(cells / width), width,
+                   {keys.data(), sorted.data(), counts.data()}, planned.Pieces.data(), planned.CellOffsets.data());
+    planned.Pieces.resize(planned.Plan.Count);
+    return planned;
 }
 
 TEST(RecordPlan, PiecesAndCellOffsets) {
@@ -34,14 +34,16 @@ TEST(RecordPlan, PiecesAndCellOffsets) {
         std::vector<std::uint64_t> PieceStarts;
         std::vector<std::uint32_t> PieceLengths;
         std::vector<std::uint32_t> CellOffsets;
+        bool Overlapping;
     };
     const Case cases[] = {
         // The bottom row's records come first in memory, as the pass walks them.
-        {"rows stored in order", {1047, 1094, 1000, 1023 + 24}, 2, {1000}, {141}, {47, 94, 0, 47}},
-        {"records apart by 16 bytes share a piece", {1000, 1063}, 2, {1000}, {110}, {0, 63}},
-        {"by 17 they do not", {1000, 1064}, 2, {1000, 1064}, {47, 47}, {0, 47}},
-        {"overlapping records share bytes", {1000, 1020}, 1, {1000}, {67}, {0, 20}},
-        {"scattered records in file order", {5000, 100, 3000}, 3, {100, 3000, 5000}, {47, 47, 47}, {94, 0, 47}},
+        {"rows stored in order", {1047, 1094, 1000, 1023 + 24}, 2, {1000}, {141}, {47, 94, 0, 47}, true},
+        {"records apart by 16 bytes share a piece", {1000, 1063}, 2, {1000}, {110}, {0, 63}, false},
+        {"by 17 they do not", {1000, 1064}, 2, {1000, 1064}, {47, 47}, {0, 47}, false},
+        {"records that touch", {1000, 1047}, 2, {1000}, {94}, {0, 47}, false},
+        {"overlapping records share bytes", {1000, 1020}, 1, {1000}, {67}, {0, 20}, true},
+        {"scattered records in file order", {5000, 100, 3000}, 3, {100, 3000, 5000}, {47, 47, 47}, {94, 0, 47}, false},
     };
     for (const Case& c : cases) {
         const Planned plan = Plan(c.Positions, c.Width);
@@ -57,7 +59,8 @@ TEST(RecordPlan, PiecesAndCellOffsets) {
         EXPECT_EQ(starts, c.PieceStarts) << c.Name;
         EXPECT_EQ(lengths, c.PieceLengths) << c.Name;
         EXPECT_EQ(plan.CellOffsets, c.CellOffsets) << c.Name;
-        EXPECT_EQ(plan.RecordBytes, bytes) << c.Name;
+        EXPECT_EQ(plan.Plan.RecordBytes, bytes) << c.Name;
+        EXPECT_EQ(plan.Plan.Overlapping, c.Overlapping) << c.Name;
     }
 }
 
