@@ -1,18 +1,22 @@
 # Bash completion for velmarsh: its options, the commands export and import,
-# the layers, world files (*.wld) and bitmaps (*.bmp), in any case, and
-# folders. Installed as share/bash-completion/completions/velmarsh; needs
+# the layers, world files (*.wld), bitmaps (*.bmp) and for an import also
+# PNG files (*.png), in any case, and folders. Installed as share/bash-completion/completions/velmarsh; needs
 # nothing but bash.
 
-# Names that start with $2 and are folders or end in .$1, in any case.
+# Names that start with $2 and are folders or end in one of the extensions
+# of $1 ("bmp png"), in any case.
 _velmarsh_files() {
-    local IFS=$'\n' name
+    local exts=($1)
+    local IFS=$'\n' name ext
     compopt -o filenames 2>/dev/null
     for name in $(compgen -f -- "$2"); do
         if [[ -d $name ]]; then
             COMPREPLY+=("$name")
         else
             local lower=${name,,}
-            [[ $lower == *."$1" ]] && COMPREPLY+=("$name")
+            for ext in "${exts[@]}"; do
+                [[ $lower == *."$ext" ]] && COMPREPLY+=("$name") && break
+            done
         fi
     done
 }
@@ -25,7 +29,9 @@ _velmarsh() {
     # on its own.
     if [[ $cur == = ]] || [[ $cword -gt 1 && ${COMP_WORDS[cword - 1]} == = ]]; then
         [[ $cur == = ]] && cur=""
-        _velmarsh_files bmp "$cur"
+        local kinds=bmp
+        [[ " ${COMP_WORDS[*]:1:cword} " == *" import "* ]] && kinds="bmp png"
+        _velmarsh_files "$kinds" "$cur"
         return
     fi
 

@@ -42,14 +42,15 @@ class Delivery(ToolTest):
         (["export", "WOODS.WLD", "--"], ["--", "--replace"]),
         (["export", "WOODS.WLD", "landtype", "La"], ["landheight", "largemap"]),
         (["import", "WOODS.WLD", "s"], ["smallmap="]),
-        (["import", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "maps"]),  # readline splits at '='
-        (["import", "WOODS.WLD", "landtype", "=", "l"], ["lt.BMP"]),
+        (["import", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "lt.png", "maps"]),  # readline splits at '='
+        (["import", "WOODS.WLD", "landtype", "=", "l"], ["lt.BMP", "lt.png"]),
+        (["export", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "maps"]),  # exports are BMP alone
     ]
 
     def check_completion(self, script):
         folder = self.path("completion")
         os.makedirs(os.path.join(folder, "maps"))
-        for name in ("WOODS.WLD", "lt.BMP", "notes.txt"):
+        for name in ("WOODS.WLD", "lt.BMP", "lt.png", "notes.txt"):
             open(os.path.join(folder, name), "w").close()
         for words, offered in self.COMPLETIONS:
             with self.subTest(words=words):
