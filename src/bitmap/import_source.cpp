@@ -20,8 +20,8 @@ struct Scan {
 // entries they use; it stops as soon as the decision cannot change.
 Scan ScanUsedEntries(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
                      const EntryClass (&classes)[256]) {
-    const bool anyOtherEntry = std::find(classes, classes + 256, EntryClass::Other) != classes + 256;
-    Scan scan{true, 0, {false, false}};
+    const bool anyNotLayerEntry = std::any_of(classes, classes + 256, [](EntryClass entry) { return entry.NotLayer; });
+    Scan scan{true, 0, {}};
     const std::uint64_t width = layer.Width, stride = RowStride(width);
     const std::uint64_t start = verdict.PixelStart;
     const std::uint64_t end = std::min(verdict.FileSize, SpanEnd(start, stride, layer.Height));
@@ -48,13 +48,10 @@ Scan ScanUsedEntries(platform::FileHandle file, const BmpVerdict& verdict, const
             }
             if (column == stride) column = 0;
         }
-        for (int i = 0; i < 256; ++i) {
-            if (!seen[i]) continue;
-            scan.Used.AnyLayerColour = scan.Used.AnyLayerColour || classes[i] == EntryClass::LayerColour;
-            scan.Used.AnyOther = scan.Used.AnyOther || classes[i] == EntryClass::Other;
-        }
+        for (int i = 0; i < 256; ++i)
+            if (seen[i]) NoteUsedEntry(scan.Used, classes[i]);
         at += got;
-        if (scan.Used.AnyOther || (scan.Used.AnyLayerColour && !anyOtherEntry)) break;
+        if (scan.Used.AnyMoved && (scan.Used.AnyNotLayer || !anyNotLayerEntry)) break;
     }
     return scan;
 }
@@ -81,13 +78,13 @@ console::LineEnd OpenIndexed(platform::FileHandle file, const BmpVerdict& verdic
     bool exportPalette = true;
     for (int i = 0; i < 256; ++i) {
         classes[i] = ClassifyEntry(layer.Colours, i, palette.Present[i], palette.Colours[i]);
-        exportPalette = exportPalette && classes[i] == EntryClass::Same;
+        exportPalette = exportPalette && !classes[i].Moved;
     }
     // The tool's own exports are not read twice: their pixels are their values.
     if (exportPalette) return console::Done();
     const Scan scan = ScanUsedEntries(file, verdict, layer, classes);
     if (!scan.Read) return HeaderError("reading", scan.Code);
-    if (scan.Used.AnyOther) {
+    if (scan.Used.AnyMoved && scan.Used.AnyNotLayer) {
         *note = std::string(layer.Name) + ": the palette of this 8-bit BMP is not the one the tool exports and holds " +
                 (layer.Colours == Palette::LandType ? "colours other than green, grey and yellow"
                                                     : "colours that are not grey") +
@@ -95,7 +92,7 @@ console::LineEnd OpenIndexed(platform::FileHandle file, const BmpVerdict& verdic
                 "with the layer's colours only, or save the layer as PNG)";
         return console::Done();
     }
-    if (!DecideByColour(scan.Used)) return console::Done();
+    if (!TakeByColour(scan.Used)) return console::Done();
     source->ByColour = true;
     const IndexValues values = ValuesOfPalette(palette, layer.Colours);
     std::memcpy(source->Values, values.Values, sizeof source->Values);

@@ -34,13 +34,6 @@ inline std::uint64_t PictureRowAt(const ImportSource& source, std::uint64_t r) {
 bool ReadImportAt(const ImportSource& source, std::uint64_t position, std::uint8_t* buffer, std::uint32_t count,
                   std::uint32_t* got);
 
-// The decision for an 8-bit import from what its used indices' entries say.
-struct UsedEntries {
-    bool AnyLayerColour;
-    bool AnyOther;
-};
-inline bool DecideByColour(UsedEntries used) { return TakeByColour(used.AnyLayerColour, used.AnyOther); }
-
 // Checks an import file, then makes it ready for its mover: an 8-bit file is
 // read through once for the palette entries its pixels use, any other kind
 // decoded. Done when it is ready; else the refusal, or the failed read

@@ -79,20 +79,30 @@ inline constexpr std::uint8_t ChannelOf(std::uint32_t pixel, ChannelMask m) {
     return WidenChannel(static_cast<std::uint32_t>(v), m.Bits);
 }
 
-// What one entry of an 8-bit import's palette says about the pixels that use it.
-enum class EntryClass : std::uint8_t {
-    Same,         // the export palette's colour at its index: the index is the value
-    LayerColour,  // a colour of the layer at another index: the palette was rebuilt
-    Other,        // neither, or no entry at all (an index beyond the palette)
+// What one entry of an 8-bit import's palette says about the pixels that use
+// it. An index beyond the palette has no entry, and is both.
+struct EntryClass {
+    bool Moved;     // not the colour the export puts at its index
+    bool NotLayer;  // not a colour of the layer (LandType's export greys above 2 are not)
 };
 
 inline constexpr EntryClass ClassifyEntry(Palette layer, int index, bool present, Rgb colour) {
-    if (!present) return EntryClass::Other;
-    if (colour == ExportColour(layer, index)) return EntryClass::Same;
-    return IsLayerColour(layer, colour) ? EntryClass::LayerColour : EntryClass::Other;
+    if (!present) return {true, true};
+    return {!(colour == ExportColour(layer, index)), !IsLayerColour(layer, colour)};
+}
+
+// What the entries an 8-bit import's pixels use say, taken together.
+struct UsedEntries {
+    bool AnyMoved;
+    bool AnyNotLayer;
+};
+
+inline constexpr void NoteUsedEntry(UsedEntries& used, EntryClass entry) {
+    used.AnyMoved = used.AnyMoved || entry.Moved;
+    used.AnyNotLayer = used.AnyNotLayer || entry.NotLayer;
 }
 
 // An 8-bit import is taken by colour only when its used entries are all
 // colours of the layer and not all where the export put them; otherwise its
 // pixels are the values (an own export, or a false-colour palette).
-inline constexpr bool TakeByColour(bool anyLayerColour, bool anyOther) { return anyLayerColour && !anyOther; }
+inline constexpr bool TakeByColour(UsedEntries used) { return used.AnyMoved && !used.AnyNotLayer; }

@@ -219,6 +219,8 @@ TEST(ImportKinds, EightBitImportByColourOnlyWhenItsPaletteWasRebuilt) {
         greys.push_back(ExportColour(Palette::Gray, i));
         if (i >= 3) landType.push_back(ExportColour(Palette::Gray, i));
     }
+    std::vector<Rgb> landTypeOneYellow = landType;
+    landTypeOneYellow[3] = {255, 255, 0};
     std::vector<Rgb> swapped = greys;  // black and the darkest grey change places
     std::swap(swapped[0], swapped[1]);
     const Case cases[] = {
@@ -232,16 +234,15 @@ TEST(ImportKinds, EightBitImportByColourOnlyWhenItsPaletteWasRebuilt) {
         {"LandType rebuilt", Palette::LandType, {{255, 255, 0}, {0, 128, 0}, {128, 128, 128}}, {0, 1, 2}, true},
         {"LandType rebuilt, a grey used", Palette::LandType, {{255, 255, 0}, {3, 3, 3}}, {0, 1}, false},
         {"grey layer from LandType's export", Palette::Gray, landType, {0, 1}, false},
+        {"LandType, one entry rebuilt, an export grey used", Palette::LandType, landTypeOneYellow, {3, 200}, false},
     };
     for (const Case& c : cases) {
         UsedEntries used{};
         for (int i : c.Used) {
             const bool present = i < static_cast<int>(c.Entries.size());
-            const EntryClass entry = ClassifyEntry(c.Layer, i, present, present ? c.Entries[i] : Rgb{0, 0, 0});
-            used.AnyLayerColour = used.AnyLayerColour || entry == EntryClass::LayerColour;
-            used.AnyOther = used.AnyOther || entry == EntryClass::Other;
+            NoteUsedEntry(used, ClassifyEntry(c.Layer, i, present, present ? c.Entries[i] : Rgb{0, 0, 0}));
         }
-        EXPECT_EQ(DecideByColour(used), c.ByColour) << c.Name;
+        EXPECT_EQ(TakeByColour(used), c.ByColour) << c.Name;
     }
 }
 
