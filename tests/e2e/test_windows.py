@@ -13,6 +13,8 @@ import tempfile
 import unittest
 import zipfile
 
+from PIL import Image
+
 from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
                      write, ToolTest)
 from scenarios import SCENARIOS, EditedImport, ExportAll, layer_steps
@@ -274,6 +276,12 @@ class WindowsBuild(ToolTest):
             "Reading and writing LM data...Done!"), 0))
         out, rc = self.run_arguments(["export", r"maps\WOODS.WLD", "smallmap"])  # not replaced
         self.assertEqual((out, rc), (header_block(world, World(read(local)).fields) + lines(""), 1))
+        # An import's name without an extension finds a PNG, as on Linux.
+        Image.new("L", (7, 5), 9).save(self.path("lh.png"))
+        out, rc = self.run_arguments(["import", r"maps\WOODS.WLD", "landheight=lh"])
+        self.assertEqual((out, rc), (header_block(world, World(read(local + ".bak")).fields) + lines(
+            f"Reading {windows_path(self.path('lh.png'))} header...Done!", "",
+            "Reading and writing LM data...Done!"), 0))
 
     def test_world_dropped_on_the_program(self):
         # Explorer starts the program with the dropped file's full path: no

@@ -9,9 +9,12 @@
 
 #include <commdlg.h>  // needs windows.h first
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The declarations name the dialogs as the system's calls do, without the macros.
 #undef GetOpenFileName
@@ -79,6 +82,33 @@ std::string Refusal(const FileDialog& dialog, bool save, const std::string& path
 // system's dialog takes a typed one, but from the current folder: made a
 // full path, with the default extension when its last part has none (in
 // lower case, like the proposed names and as the Linux build adds it).
+// ".ext" in lower case, like the proposed names.
+std::string DottedLower(std::string_view ext) {
+    std::string dotted = ".";
+    for (const char c : ext) dotted += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return dotted;
+}
+
+// What a name without an extension is tried with: the default extension,
+// then, for an Open, those of the filter's other patterns ("*.BMP;*.PNG"),
+// as the Linux build tries them.
+std::vector<std::string> ExtensionsToTry(const FileDialog& dialog) {
+    std::vector<std::string> extensions{DottedLower(dialog.DefaultExt)};
+    std::string_view patterns = dialog.FilterPattern;
+    while (!patterns.empty()) {
+        const std::size_t end = std::min(patterns.find(';'), patterns.size());
+        const std::string_view pattern = patterns.substr(0, end);
+        const std::size_t dot = pattern.rfind('.');
+        if (dot != std::string_view::npos) {
+            const std::string dotted = DottedLower(pattern.substr(dot + 1));
+            if (std::find(extensions.begin(), extensions.end(), dotted) == extensions.end())
+                extensions.push_back(dotted);
+        }
+        patterns.remove_prefix(std::min(end + 1, patterns.size()));
+    }
+    return extensions;
+}
+
 bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
     std::string typed = given.Path;
     if (typed.empty()) {
@@ -90,10 +120,10 @@ bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given
     const DWORD length = ::GetFullPathNameW(Utf16(typed).c_str(), kWidePathSize, full.data(), nullptr);
     std::string chosen = length > 0 && length < kWidePathSize ? Utf8(std::wstring_view(full.data(), length)) : typed;
     if (dialog.DefaultExt != nullptr && !LastPartHasDot(chosen)) {
-        std::string withExtension = chosen + ".";
-        for (const char* c = dialog.DefaultExt; *c != '\0'; ++c)
-            withExtension += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-        if (save ? !IsFolder(chosen) : (!IsFile(chosen) && IsFile(withExtension))) chosen = withExtension;
+        const std::vector<std::string> extensions = ExtensionsToTry(dialog);
+        if (save && !IsFolder(chosen)) chosen += extensions.front();
+        for (std::size_t i = 0; !save && !IsFile(chosen) && i < extensions.size(); ++i)
+            if (IsFile(chosen + extensions[i])) chosen += extensions[i];
     }
     const std::string refusal = Refusal(dialog, save, chosen);
     if (!refusal.empty()) {
