@@ -111,6 +111,11 @@ TEST_F(ShareTest, CopyIsWholeOrNotThere) {
     lock.l_type = F_WRLCK;
     ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
     mkdir((dir_ + "/folder").c_str(), 0755);
+    const std::string readOnly = dir_ + "/read-only";
+    std::FILE* kept = std::fopen(readOnly.c_str(), "wb");
+    std::fputs("old", kept);
+    std::fclose(kept);
+    chmod(readOnly.c_str(), 0444);
     const struct {
         std::string Path;
         bool Ok;
@@ -123,7 +128,8 @@ TEST_F(ShareTest, CopyIsWholeOrNotThere) {
         {held, false, 16, platform::CopyStep::Rename, "old"},    // held by this run
         {locked, false, 16, platform::CopyStep::Rename, ""},
         {dir_ + "/folder", false, 21, platform::CopyStep::Rename, ""},
-        {longName, false, 36, platform::CopyStep::Create, ""},  // the temporary name is too long
+        {readOnly, false, 13, platform::CopyStep::Rename, "old"},  // not replaced, as on Windows
+        {longName, false, 36, platform::CopyStep::Create, ""},     // the temporary name is too long
         {dir_ + "/none/copy", false, 2, platform::CopyStep::Create, ""},
     };
     for (const auto& c : cases) {
@@ -148,7 +154,7 @@ TEST_F(ShareTest, CopyIsWholeOrNotThere) {
     platform::CloseFile(holder);
     platform::CloseFile(source);
     close(other);
-    for (const std::string& name : {copy, held, locked}) std::remove(name.c_str());
+    for (const std::string& name : {copy, held, locked, readOnly}) std::remove(name.c_str());
     rmdir((dir_ + "/folder").c_str());
 }
 

@@ -93,6 +93,12 @@ bool HeldAt(const char* path) {
     return locked;
 }
 
+// A file that grants write access to nobody: the read-only mark of this layer.
+bool IsReadOnly(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
 constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 30;
 constexpr std::uint32_t kBufferCopyChunk = 4 << 20;
 
@@ -103,7 +109,7 @@ bool CopyByBuffer(FileHandle from, FileHandle to, std::uint64_t at, std::uint64_
         const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - at, kBufferCopyChunk));
         std::uint32_t got = 0, put = 0;
         if (!ReadFileAt(from, at, buffer.get(), count, &got)) return false;
-        if (got == 0) break;
+        if (got == 0) return Fail(EIO);  // a copy shorter than the file is no copy
         if (!WriteFileAt(to, at, buffer.get(), got, &put)) return false;
         at += got;
     }
@@ -118,9 +124,10 @@ bool CopyContents(FileHandle from, FileHandle to, std::uint64_t size) {
         const std::uint64_t count = std::min(size - static_cast<std::uint64_t>(in), kKernelCopyChunk);
         const ssize_t n = copy_file_range(Fd(from), &in, Fd(to), &out, count, 0);
         if (n > 0) continue;
-        if (n == 0) break;  // the source is shorter than it was
-        if (errno == EINTR) continue;
-        if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
+        if (n < 0 && errno == EINTR) continue;
+        // Nothing copied where bytes remain: some file systems say so instead
+        // of an error; reads and writes then do it, or say why they cannot.
+        if (n == 0 || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
             return CopyByBuffer(from, to, static_cast<std::uint64_t>(in), size);
         return Fail(errno);
     }
@@ -236,7 +243,8 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     ok = ok && closed;
     if (ok) {
         *failed = CopyStep::Rename;
-        ok = HeldAt(path) ? Fail(EBUSY) : rename(tempPath, path) == 0 || Fail(errno);
+        // A read-only backup is not replaced, as on Windows.
+        ok = HeldAt(path) ? Fail(EBUSY) : IsReadOnly(path) ? Fail(EACCES) : rename(tempPath, path) == 0 || Fail(errno);
     }
     if (!ok) {
         unlink(tempPath);

@@ -129,11 +129,13 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     bool ok = true;
     for (std::uint64_t at = 0; ok && at < size;) {
         const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - at, kChunk));
-        std::uint32_t got = 0;
-        DWORD put = 0;
+        std::uint32_t got = 0, put = 0;
         ok = ReadFileAt(source, at, buffer.get(), count, &got);
-        if (ok && got == 0) break;  // the source is shorter than it was
-        ok = ok && (::WriteFile(copy, buffer.get(), got, &put, nullptr) || Fail());
+        if (ok && got == 0) {  // a copy shorter than the file is no copy
+            g_lastError = ERROR_HANDLE_EOF;
+            ok = false;
+        }
+        ok = ok && WriteFile(reinterpret_cast<FileHandle>(copy), buffer.get(), got, &put);
         at += got;
     }
     if (ok) {
