@@ -92,7 +92,7 @@ struct ImportLayer {
     Palette Colours;
     std::uint32_t Width;
     std::uint32_t Height;
-    std::uint32_t Scale;  // pixels per map cell, each way
+    std::uint32_t Block;  // pixels per map cell, each way
 };
 
 // What the check found in the first bytes of an import file.

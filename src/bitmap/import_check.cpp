@@ -23,10 +23,6 @@ std::string Hex(std::uint32_t value, int digits) {
     return text;
 }
 
-std::uint32_t Get32BigEndian(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
 BmpVerdict Refuse(std::string line, std::string note) {
     BmpVerdict verdict{};
     verdict.Line = std::move(line);
@@ -77,11 +73,11 @@ constexpr char kSaveUncompressed[] =
     "save it as an uncompressed BMP or as PNG (ImageMagick: convert IN -compress none BMP3:OUT.bmp; GIMP: File > "
     "Export As, a name ending in .png)";
 
-// The pairs of compression and bit count that BMP defines.
 bool IsKnownBitCount(std::uint16_t bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
+// The pairs of compression and bit count that BMP defines.
 bool IsReadableKind(std::uint32_t compression, std::uint16_t bits) {
     switch (compression) {
         case 0: return IsKnownBitCount(bits);
@@ -106,7 +102,7 @@ std::string SizeNote(std::uint32_t width, std::int64_t height, const ImportLayer
     const std::string needed = console::Dec(layer.Width) + " x " + console::Dec(layer.Height);
     std::string note = "The image is " + console::Dec(width) + " x " + std::to_string(height) + " pixels; " +
                        layer.Name + " of this world needs exactly " + needed;
-    if (layer.Scale > 1) note += " (" + console::Dec(layer.Scale) + " x " + console::Dec(layer.Scale) + " per cell)";
+    if (layer.Block > 1) note += " (" + console::Dec(layer.Block) + " x " + console::Dec(layer.Block) + " per cell)";
     return note + ": edit a fresh export without scaling or cropping it (GIMP: Image > Scale Image or Canvas Size to " +
            needed + "; ImageMagick: convert IN -resize " + console::Dec(layer.Width) + "x" +
            console::Dec(layer.Height) + "! OUT)";
@@ -141,12 +137,11 @@ bool IsPngDepth(std::uint8_t colourType, std::uint8_t depth) {
 
 BmpVerdict JudgePng(const std::uint8_t* head, std::uint32_t got, const ImportLayer& layer, std::string_view path) {
     // The signature, then the header chunk: length 13, "IHDR", its fields.
-    if (got < 29 || Get32BigEndian(head + 8) != 13 || !StartsWith(head, got, "IHDR", 12))
+    if (got < 29 || be::Get32(head + 8) != 13 || !StartsWith(head, got, "IHDR", 12))
         return Refuse(NotValid(path),
                       "The file begins as a PNG but its header chunk (IHDR) cannot be read: it is damaged; save it "
                       "again");
-    PngHeader png{
-        Get32BigEndian(head + 16), Get32BigEndian(head + 20), head[24], head[25], head[26], head[27], head[28]};
+    PngHeader png{be::Get32(head + 16), be::Get32(head + 20), head[24], head[25], head[26], head[27], head[28]};
     BmpVerdict verdict{};
     if (!JudgeSize(png.Width, png.Height, layer, &verdict)) return verdict;
     if (!IsPngDepth(png.ColourType, png.Depth) || png.Compression != 0 || png.Filter != 0 || png.Interlace > 1)

@@ -14,6 +14,7 @@
 
 #include "bitmap/image_decode.h"
 #include "platform/console_text.h"
+#include "platform/le_bytes.h"
 
 namespace {
 
@@ -55,10 +56,6 @@ namespace {
 
 constexpr std::uint32_t kPaletteBytes = 256 * 3;
 constexpr std::uint32_t kHeaderChunkBytes = 13;
-
-std::uint32_t Get32BigEndian(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
 
 // The file as stb_image reads it, chunk by chunk: each chunk's header (made
 // here, and for the header chunk its fields too), its data from the file,
@@ -117,7 +114,7 @@ bool NextChunk(PngStream& s) {
             return false;
         }
         if (got < sizeof head) return false;
-        const std::uint32_t length = Get32BigEndian(head);
+        const std::uint32_t length = be::Get32(head);
         if (length > 0x7FFFFFFFu) return false;  // beyond what PNG allows: the decoding fails
         const bool palette = std::memcmp(head + 4, "PLTE", 4) == 0;
         if (palette && !TakePalette(s, length)) return false;

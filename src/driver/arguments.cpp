@@ -60,7 +60,7 @@ std::string Lower(std::string_view word) {
 }
 
 // The question a layer named on the command line answers: its name in any case.
-int LayerIndex(std::string_view word) {
+int QuestionOfLayer(std::string_view word) {
     for (int i = 0; i < kQuestionCount; ++i)
         if (Lower(word) == Lower(QuestionLayer(i))) return i;
     return -1;
@@ -74,7 +74,7 @@ RunRequest ReadLayers(RunRequest request, const std::vector<std::string>& words)
         const std::string& word = words[i];
         const std::size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const int layer = LayerIndex(name);
+        const int layer = QuestionOfLayer(name);
         if (layer < 0) return Refuse("'" + name + "' is not a layer (smallmap, landtype, landheight or largemap)");
         if (request.Layers[layer].Named) return Refuse("the layer " + name + " is named twice");
         if (equals == std::string::npos && import)
@@ -113,6 +113,8 @@ RunRequest ReadCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--version") {
             return {RunMode::Version, {}, {}, false, {}};
         } else if (argument == "--replace") {
+            // It belongs to an export: after the command, never in front of it.
+            if (words.empty()) return Refuse("--replace goes after export");
             request.Replace = true;
         } else {
             return Refuse("unknown option " + argument);

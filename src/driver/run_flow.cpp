@@ -29,11 +29,9 @@ void FillWorldDialog(DialogState& dialogs) {
     dialog.FileBufferSize = platform::kFileNameBufferSize;
 }
 
-// The constant fields; each use sets the title and flags.
+// The constant fields; each use sets the title, filter and flags.
 void FillBitmapDialog(DialogState& dialogs) {
     platform::FileDialog& dialog = dialogs.BitmapFileDialog;
-    dialog.FilterText = "Bitmap files (*.bmp)";
-    dialog.FilterPattern = "*.BMP";
     dialog.DefaultExt = "BMP";
     dialog.FileBuffer = dialogs.FileNameBuffer;
     dialog.FileBufferSize = platform::kFileNameBufferSize;

@@ -29,15 +29,6 @@ inline int& FailureLines() {
     return count;
 }
 
-// "Error <code> <action> <what>!" as one complete line, then on standard
-// error what the code means and what to do next. Every error line of the
-// report is printed here.
-inline void PrintErrorLine(std::uint32_t code, std::string_view action, std::string_view what) {
-    PrintLine("Error " + Dec(code) + " " + std::string(action) + " " + std::string(what) + "!");
-    ++FailureLines();
-    platform::SayLine(platform::DescribeError(code));
-}
-
 // A line that refuses a file or a size the tool cannot work with, then, when
 // there is one, the advice on standard error.
 inline void PrintRefusal(std::string_view line, std::string_view advice = {}) {
@@ -77,6 +68,12 @@ inline void EndLine(const LineEnd& end) {
     } else {
         PrintLine("Done!");
     }
+}
+
+// "Error <code> <action> <what>!" as a line of its own, then on standard
+// error what the code means and what to do next.
+inline void PrintErrorLine(std::uint32_t code, const char* action, std::string_view what) {
+    EndLine(ErrorEnd(code, action, std::string(what)));
 }
 
 }  // namespace console

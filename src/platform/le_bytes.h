@@ -26,3 +26,13 @@ inline void Put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 }  // namespace le
+
+// PNG's fields are big-endian.
+namespace be {
+
+inline std::uint32_t Get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+}  // namespace be

@@ -38,7 +38,6 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 // Positioned transfers that leave the file position alone.
 bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t* done);
 bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, std::uint32_t count, std::uint32_t* done);
-bool SeekFile(FileHandle file, std::uint64_t position);  // from the start
 bool GetFileSize(FileHandle file, std::uint64_t* size);
 bool CloseFile(FileHandle file);
 

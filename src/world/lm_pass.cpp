@@ -59,7 +59,7 @@ void StageForPass(LayerSlot (&slots)[kLayerCount], std::uint32_t width, std::uin
         // stored top-down its first.
         const bool topDown = layer.Import && slot.Import.TopDown;
         for (std::uint32_t k = 0; k < layer.Layer->Block; ++k)
-            layer.RowAt[k] = layer.Geometry.Stride * (topDown ? k : layer.Layer->Block - 1 - k);
+            layer.RowAt[k] = topDown ? layer.Geometry.Stride * k : BlockRowInBand(layer.Geometry, 0, k);
         staged.AnyImport = staged.AnyImport || layer.Import;
         staged.AnyExport = staged.AnyExport || !layer.Import;
     }

@@ -160,7 +160,7 @@ class Arguments(ToolTest):
     USAGE = [
         ["--bogus"], ["-x", W], ["export"], ["import", W], ["import", W, "landtype"], ["export", W, "landtype="],
         ["export", W, "landtype", "LandType=x.bmp"], ["export", W, "sky"], ["import", W, "landtype=lt.bmp", "--replace"],
-        [W, "--replace"], [W, "other.WLD"], [""], ["export", ""],
+        [W, "--replace"], ["--replace", "export", W], [W, "other.WLD"], [""], ["export", ""],
     ]
 
     def fresh(self, junk):

@@ -38,7 +38,7 @@ TEST(RecordPlan, PiecesAndCellOffsets) {
     };
     const Case cases[] = {
         // The bottom row's records come first in memory, as the pass walks them.
-        {"rows stored in order", {1047, 1094, 1000, 1023 + 24}, 2, {1000}, {141}, {47, 94, 0, 47}, true},
+        {"rows in order, one record shared", {1047, 1094, 1000, 1047}, 2, {1000}, {141}, {47, 94, 0, 47}, true},
         {"records apart by 16 bytes share a piece", {1000, 1063}, 2, {1000}, {110}, {0, 63}, false},
         {"by 17 they do not", {1000, 1064}, 2, {1000, 1064}, {47, 47}, {0, 47}, false},
         {"records that touch", {1000, 1047}, 2, {1000}, {94}, {0, 47}, false},

@@ -195,12 +195,6 @@ bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, st
     });
 }
 
-bool SeekFile(FileHandle file, std::uint64_t position) {
-    if (position > static_cast<std::uint64_t>(INT64_MAX)) return Fail(EINVAL);
-    if (lseek(Fd(file), static_cast<off_t>(position), SEEK_SET) < 0) return Fail(errno);
-    return true;
-}
-
 bool GetFileSize(FileHandle file, std::uint64_t* size) {
     struct stat st {};
     if (fstat(Fd(file), &st) != 0) return Fail(errno);

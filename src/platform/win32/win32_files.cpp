@@ -97,10 +97,6 @@ bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, st
     return AtPosition(file, position, [&] { return WriteFile(file, buffer, count, done); });
 }
 
-bool SeekFile(FileHandle file, std::uint64_t position) {
-    return Position(Handle(file), static_cast<std::int64_t>(position), FILE_BEGIN);
-}
-
 bool GetFileSize(FileHandle file, std::uint64_t* size) {
     LARGE_INTEGER value;
     if (!::GetFileSizeEx(Handle(file), &value)) return Fail();
