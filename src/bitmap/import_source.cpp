@@ -66,6 +66,22 @@ std::string ColourNote(const ImportLayer& layer, const std::string& kind, std::u
            (landType ? "the nearest of those colours" : "their brightness");
 }
 
+// Whether a file's palette is, entry for entry, the one an export of the
+// other kind of layer has: then it is most likely the other layer's bitmap.
+bool IsOtherExportPalette(const IndexedPalette& palette, Palette layer) {
+    const Palette other = layer == Palette::Gray ? Palette::LandType : Palette::Gray;
+    for (int i = 0; i < 256; ++i)
+        if (!palette.Present[i] || !(palette.Colours[i] == ExportColour(other, i))) return false;
+    return true;
+}
+
+std::string OtherExportNote(const ImportLayer& layer, const char* taken) {
+    return std::string(layer.Name) + ": this BMP has the palette of " +
+           (layer.Colours == Palette::Gray ? "a LandType export" : "a SmallMap, LandHeight or LargeMap export") +
+           ", so it is most likely the bitmap of another layer; " + taken +
+           ". If it was the wrong file, put the backup back and import the right one";
+}
+
 // The exported kind: as stored, or through its palette when that was rebuilt.
 console::LineEnd OpenIndexed(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
                              ImportSource* source, std::string* note) {
@@ -84,19 +100,24 @@ console::LineEnd OpenIndexed(platform::FileHandle file, const BmpVerdict& verdic
     if (exportPalette) return console::Done();
     const Scan scan = ScanUsedEntries(file, verdict, layer, classes);
     if (!scan.Read) return HeaderError("reading", scan.Code);
-    if (scan.Used.AnyMoved && scan.Used.AnyNotLayer) {
-        *note = std::string(layer.Name) + ": the palette of this 8-bit BMP is not the one the tool exports and holds " +
-                (layer.Colours == Palette::LandType ? "colours other than green, grey and yellow"
-                                                    : "colours that are not grey") +
-                ", so its pixels were taken as their index numbers (if an image program rebuilt the palette, paint "
-                "with the layer's colours only, or save the layer as PNG)";
+    const bool otherExport = IsOtherExportPalette(palette, layer.Colours);
+    if (!TakeByColour(scan.Used)) {
+        if (otherExport)
+            *note = OtherExportNote(layer, "its pixels were taken as the values");
+        else if (scan.Used.AnyMoved && scan.Used.AnyNotLayer)
+            *note = std::string(layer.Name) +
+                    ": the palette of this 8-bit BMP is not the one the tool exports and holds " +
+                    (layer.Colours == Palette::LandType ? "colours other than green, grey and yellow"
+                                                        : "colours that are not grey") +
+                    ", so its pixels were taken as their index numbers (an image program that rebuilds the palette "
+                    "must be given the layer's colours only, without smoothed edges; or save the layer as PNG)";
         return console::Done();
     }
-    if (!TakeByColour(scan.Used)) return console::Done();
     source->ByColour = true;
     const IndexValues values = ValuesOfPalette(palette, layer.Colours);
     std::memcpy(source->Values, values.Values, sizeof source->Values);
-    *note = ColourNote(layer, "an 8-bit BMP whose palette was rebuilt", 0);
+    *note = otherExport ? OtherExportNote(layer, "its pixels were taken by their colours")
+                        : ColourNote(layer, "an 8-bit BMP whose palette was rebuilt", 0);
     return console::Done();
 }
 

@@ -105,6 +105,16 @@ class SmallMap(ToolTest):
         self.assertEqual(read(path), apply_smallmap_import(World(before), read(bmp)))
         self.assertNotEqual(read(path), before)
 
+    def test_another_layers_bitmap_is_named(self):
+        # LandType's export chosen for SmallMap: its pixels are taken as they
+        # stand, and standard error says whose palette the file has.
+        path = self.world(width=9, height=6)
+        self.run_tool(["WOODS.WLD", "c", "y", "", "c", "c"])
+        before = read(path)
+        r = self.run_tool(["WOODS.WLD", "n", "landtype.bmp"] + SKIP_LAYERS)
+        self.assertIn(b"SmallMap: this BMP has the palette of a LandType export", r.err)
+        self.assertEqual(read(path), apply_smallmap_import(World(before), read(self.path("landtype.bmp"))))
+
     def test_short_bitmap_writes_what_it_holds(self):
         for cut in (0, 5, 10, 11, 13, 22, 29, 71):  # rows of 9 pixels in 12 bytes
             with self.subTest(cut=cut):
