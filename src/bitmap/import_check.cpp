@@ -103,9 +103,10 @@ std::string SizeNote(std::uint32_t width, std::int64_t height, const ImportLayer
     std::string note = "The image is " + console::Dec(width) + " x " + std::to_string(height) + " pixels; " +
                        layer.Name + " of this world needs exactly " + needed;
     if (layer.Block > 1) note += " (" + console::Dec(layer.Block) + " x " + console::Dec(layer.Block) + " per cell)";
-    return note + ": edit a fresh export without scaling or cropping it (GIMP: Image > Scale Image or Canvas Size to " +
-           needed + "; ImageMagick: convert IN -resize " + console::Dec(layer.Width) + "x" +
-           console::Dec(layer.Height) + "! OUT)";
+    // Scaling would smear the values over their neighbours: the way back is a
+    // fresh export of this world, painted at its own size.
+    return note + ": is it the bitmap of another layer or world? Export the layer from this world again and " +
+           "paint on that, without scaling or cropping it";
 }
 
 // Width, then height, as the header gives them.

@@ -137,7 +137,8 @@ void SayLine(std::string_view text);
 std::vector<std::string> CommandLine(int argc, char** argv);
 
 // Interrupts (Ctrl-C, a request to end) that arrive between these two calls
-// are held until the second; then the run ends as they would have ended it.
+// are held until the second; then standard error says that the move was
+// finished first, and the run ends as they would have ended it.
 // Brackets each move of map data, so that no world is left half-imported.
 void HoldInterrupts();
 void ReleaseInterrupts();

@@ -11,6 +11,10 @@ inline constexpr int kMaxFrames = 64;
 // A report is at most this long: its first line, the frames, the empty line.
 inline constexpr std::size_t kMaxLength = 64 + kMaxFrames * 16;
 
+// Said on standard error when an interrupt waited for the move in hand.
+inline constexpr char kInterruptedAfterMove[] =
+    "Interrupted: the move in hand was finished first (its line says how it ended); the run ends here";
+
 // Said on standard error when standard output itself cannot be written and
 // so cannot carry the report; the system's error code follows.
 inline constexpr char kConsoleLost[] = "Runtime error 101: standard output cannot be written (error ";

@@ -75,11 +75,11 @@ def tool_env(cwd):
     return env
 
 
-def start_tool(cwd, answers=(), preexec=None):
+def start_tool(cwd, answers=(), preexec=None, stderr=subprocess.DEVNULL):
     """A run that goes on in the background, its answers so far written and
     standard input left open."""
     proc = subprocess.Popen([VELMARSH], cwd=cwd, env=tool_env(cwd), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, preexec_fn=preexec)
+                            stderr=stderr, preexec_fn=preexec)
     proc.stdin.write("".join(a + "\n" for a in answers).encode())
     proc.stdin.flush()
     return proc

@@ -302,9 +302,10 @@ class Interrupts(ToolTest):
                 expected = read(path)
                 self.assertNotEqual(expected, pristine)
                 write(path, pristine)
-                out, rc = self.interrupted(answers, progress, sig)
+                out, rc, said = self.interrupted(answers, progress, sig)
                 self.assertEqual(rc, -sig, out[-200:])
                 self.assertTrue(out.endswith(b"...Done!\r\n"), out[-200:])
+                self.assertIn(b"\nInterrupted: the move in hand was finished first", said)
                 self.assertEqual(read(path), expected)
 
     def test_kill_9_mid_import_leaves_a_whole_backup(self):
@@ -333,16 +334,19 @@ class Interrupts(ToolTest):
 
     def interrupted(self, answers, progress, sig):
         """Runs the tool, sends sig once progress is on standard output, and
-        keeps standard input open so that the run cannot end on its own."""
+        keeps standard input open so that the run cannot end on its own;
+        returns its output, exit code and standard error."""
         def preexec():
             for s in (signal.SIGINT, signal.SIGTERM):
                 signal.signal(s, signal.SIG_DFL)
-        proc = start_tool(self.dir, answers, preexec)
-        out = read_until(proc.stdout, progress)
-        proc.send_signal(sig)
-        out += proc.stdout.read()
-        proc.stdin.close()
-        return out, proc.wait(timeout=120)
+        with open(self.path("said.txt"), "wb") as said:
+            proc = start_tool(self.dir, answers, preexec, stderr=said)
+            out = read_until(proc.stdout, progress)
+            proc.send_signal(sig)
+            out += proc.stdout.read()
+            proc.stdin.close()
+            rc = proc.wait(timeout=120)
+        return out, rc, read(self.path("said.txt"))
 
 
 def read_range(path, offset, count):

@@ -55,6 +55,11 @@ DialogQuery SaveQuery(std::string proposed, bool canConfirm = true, std::string 
     return q;
 }
 
+DialogQuery Given(DialogQuery q) {
+    q.Given = true;
+    return q;
+}
+
 TEST(DialogRules, NormalisesLexically) {
     const std::pair<const char*, const char*> cases[] = {
         {"/", "/"}, {"/a//b/", "/a/b"}, {"/a/./b", "/a/b"}, {"/a/b/../c", "/a/c"}, {"/../x", "/x"}, {"/a/..", "/"},
@@ -103,6 +108,8 @@ TEST(DialogRules, Answers) {
         {"save onto existing asks", SaveQuery("x.bmp"), "old.bmp", DialogStep::ConfirmReplace, "/w/old.bmp"},
         {"save onto existing from a script", SaveQuery("x.bmp", false), "old.bmp", DialogStep::Refuse,
          "/w/old.bmp already exists; not replaced (delete it first to export again)"},
+        {"save onto existing from the command line", Given(SaveQuery("x.bmp", false)), "old.bmp", DialogStep::Refuse,
+         "/w/old.bmp already exists; not replaced (give --replace to replace it)"},
         {"save onto a folder", SaveQuery("x.bmp"), "maps/", DialogStep::Refuse, "/w/maps is a folder"},
         {"save onto a dotted folder", SaveQuery("x.bmp"), "maps.d", DialogStep::Refuse, "/w/maps.d is a folder"},
         {"a NUL byte in a script's line", SaveQuery("x.bmp"), std::string("sm\0all.bmp", 10), DialogStep::Refuse,

@@ -168,7 +168,10 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
     if (query.MustExist && kind != PathKind::Regular) return {DialogStep::Refuse, {}, "File not found: " + path};
     if (query.Save && query.OverwritePrompt && kind != PathKind::Missing) {
         if (query.CanConfirm) return {DialogStep::ConfirmReplace, path, {}};
-        return {DialogStep::Refuse, {}, path + " already exists; not replaced (delete it first to export again)"};
+        return {DialogStep::Refuse,
+                {},
+                path + " already exists; not replaced " +
+                    (query.Given ? "(give --replace to replace it)" : "(delete it first to export again)")};
     }
     return {DialogStep::Accept, path, {}};
 }

@@ -21,6 +21,7 @@ struct DialogQuery {
     bool MustExist;          // OFN_FILEMUSTEXIST
     bool OverwritePrompt;    // OFN_OVERWRITEPROMPT
     bool CanConfirm;         // a person can be asked before a file is replaced
+    bool Given;              // the answer came from the command line, where --replace replaces
     const char* DefaultExt;  // nullptr: none
     std::string Patterns;    // the filter's, "*.BMP;*.PNG": an Open tries their extensions too
     std::string Proposed;    // the buffer's content on entry; empty: none

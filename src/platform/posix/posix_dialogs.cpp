@@ -83,6 +83,7 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
 bool TakeGivenPath(const GivenAnswer& given, DialogQuery query, std::string* path) {
     if (!given.Path.empty()) query.Folder = CurrentFolder();  // where the command was typed
     query.CanConfirm = false;
+    query.Given = true;
     if (given::MayReplace()) query.OverwritePrompt = false;
     const DialogOutcome outcome = JudgeDialogAnswer(given.Path, query, ProbePath);
     if (outcome.Step != DialogStep::Accept) {

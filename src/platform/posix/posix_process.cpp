@@ -190,6 +190,13 @@ void HoldInterrupts() {
 
 void ReleaseInterrupts() {
     const sigset_t set = InterruptSet();
+    sigset_t pending;
+    if (sigpending(&pending) == 0)
+        for (int s : kInterrupts)
+            if (sigismember(&pending, s) == 1) {
+                SayLine(report::kInterruptedAfterMove);
+                break;
+            }
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 

@@ -74,7 +74,7 @@ std::string Refusal(const FileDialog& dialog, bool save, const std::string& path
     if (IsFolder(path)) return path + " is a folder";
     if (!save && (dialog.Flags & kOfnFileMustExist) != 0 && !IsFile(path)) return "File not found: " + path;
     if (save && (dialog.Flags & kOfnOverwritePrompt) != 0 && IsFile(path) && !given::MayReplace())
-        return path + " already exists; not replaced (delete it first to export again)";
+        return path + " already exists; not replaced (give --replace to replace it)";
     return {};
 }
 

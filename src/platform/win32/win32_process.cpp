@@ -224,6 +224,7 @@ void ReleaseInterrupts() {
     const bool interrupted = g_interrupted, closing = g_closing;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
     if (!interrupted) return;
+    SayLine(report::kInterruptedAfterMove);
     // The move's last line can be read before a window of its own closes; a
     // window being closed waits for nobody.
     if (!closing) KeepOwnConsoleOpen();
