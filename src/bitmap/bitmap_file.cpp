@@ -1,8 +1,23 @@
 #include "bitmap/bitmap_file.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "platform/console_text.h"
+
+namespace {
+
+// Whether a name ends in ".bmp", in any case.
+bool EndsWithBmp(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string ending(path.substr(path.size() - 4));
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".bmp";
+}
+
+}  // namespace
 
 platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse use, const char* title,
                                       const char* proposedName) {
@@ -28,5 +43,7 @@ platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse us
                                  : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
     if (file == platform::kInvalidFile)
         console::PrintErrorLine(platform::LastError(), use == BitmapUse::Export ? "creating" : "opening", path);
+    else if (use == BitmapUse::Export && !EndsWithBmp(path))
+        platform::SayLine(std::string(path) + " will hold a BMP: exports are 8-bit BMP files whatever their name");
     return file;
 }

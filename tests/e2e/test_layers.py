@@ -276,6 +276,8 @@ class ScriptMode(ToolTest):
           "Reading and writing LM data...Done!"], None),
         ("dropped path", "my maps/WOODS.WLD", [], ["'{d}/my maps/WOODS.WLD' ", "c", "c", "c", "c"], [""], None),
         ("saved by a Windows editor", "WOODS.WLD", [], ["\ufeffWOODS.WLD\r", "c\r", "c", "c", "c"], [""], None),
+        ("an export named .png", "WOODS.WLD", [], ["WOODS.WLD", "y", "sm.png", "c", "c", "c"],
+         ["Writing {d}/sm.png...Done!", ""], "{d}/sm.png will hold a BMP: exports are 8-bit BMP files"),
     ]
 
     def test_every_answer_meets_its_own_question(self):
