@@ -2,11 +2,11 @@
 // positioning and one small transfer per record, per LargeMap block row and
 // per byte, exactly in the order the pass is defined. Obviously right, slow.
 #include <cstring>
+#include <string>
 
 #include "reference/reference_lm_pass.h"
 
 #include "bitmap/bmp.h"
-#include "bitmap/import_report.h"
 #include "bitmap/import_source.h"
 #include "bitmap/move_failure.h"
 #include "platform/le_bytes.h"
@@ -23,6 +23,32 @@ constexpr std::uint32_t kLargeMapScale = 5;
 constexpr std::uint8_t kLandTypeLimit = 3;  // imported values from here on become 0
 
 const std::uint8_t kZeros[4] = {};
+
+// Where an import stores picture row r (0 at the top), and its bytes there,
+// written out here apart from the tool's own helpers.
+std::uint64_t RowOf(const ImportSource& source, std::uint64_t r) {
+    return source.PixelStart + source.Stride * (source.TopDown ? r : source.Rows - 1 - r);
+}
+
+bool ReadImport(const ImportSource& source, std::uint64_t at, std::uint8_t* bytes, std::uint32_t count,
+                std::uint32_t* got) {
+    if (source.Decoded != nullptr) {
+        *got = 0;
+        for (; *got < count && at + *got < source.DecodedSize; ++*got) bytes[*got] = source.Decoded[at + *got];
+        return true;
+    }
+    if (!platform::ReadFileAt(source.File, at, bytes, count, got)) return false;
+    for (std::uint32_t i = 0; source.ByColour && i < *got; ++i) bytes[i] = source.Values[bytes[i]];
+    return true;
+}
+
+// 196608 as "196,608".
+std::string Grouped(std::uint64_t value) {
+    std::string digits = std::to_string(value), grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i)
+        grouped += (i > 0 && (digits.size() - i) % 3 == 0 ? "," : "") + std::string(1, digits[i]);
+    return grouped;
+}
 
 struct PassGeometry {
     std::uint32_t Width;
@@ -90,10 +116,10 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
         std::memcpy(block, record + kLargeMapByte, 25);
         for (std::uint32_t k = 5; k-- > 0;) {
             // Image row 5y + k, wherever the import stores it.
-            const std::uint64_t at = PictureRowAt(large.Import, std::uint64_t{kLargeMapScale} * y + k) + 5 * x;
+            const std::uint64_t at = RowOf(large.Import, std::uint64_t{kLargeMapScale} * y + k) + 5 * x;
             std::uint8_t row[5];
             std::uint32_t got = 0;
-            if (!NoteMove(failure, ReadImportAt(large.Import, at, row, 5, &got), "reading", large.Path)) return false;
+            if (!NoteMove(failure, ReadImport(large.Import, at, row, 5, &got), "reading", large.Path)) return false;
             // A short file replaces only the bytes it still holds.
             std::memcpy(block + 5 * k, row, got);
         }
@@ -106,7 +132,7 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
         if (!slot.ImportStaged) continue;
         std::uint8_t value = record[byte];
         std::uint32_t got = 0;
-        if (!NoteMove(failure, ReadImportAt(slot.Import, PictureRowAt(slot.Import, y) + x, &value, 1, &got), "reading",
+        if (!NoteMove(failure, ReadImport(slot.Import, RowOf(slot.Import, y) + x, &value, 1, &got), "reading",
                       slot.Path))
             return false;
         if (layer == kLandType && value >= kLandTypeLimit) {
@@ -189,7 +215,8 @@ void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     const char* names[] = {"LandType", "LandHeight", "LargeMap"};
     for (int layer = 0; layer < kLayerCount; ++layer) {
         if (!layers[layer].ImportStaged) continue;
-        SayChangedCells(names[layer], g_changed[layer], std::uint64_t{g.Width} * g.Height);
+        platform::SayLine(std::string(names[layer]) + ": " + Grouped(g_changed[layer]) + " of " +
+                          Grouped(std::uint64_t{g.Width} * g.Height) + " cells changed");
         if (layer == kLandType && g_zeroed > 0)
             platform::SayLine("LandType: " + Grouped(g_zeroed) +
                               " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
