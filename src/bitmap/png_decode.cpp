@@ -284,12 +284,23 @@ SampleValues ValuesOfSamples(const PngStream& stream, Palette layer) {
 DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
                         DecodedImage* image) {
     const PngHeader& png = verdict.Png;
+    const std::uint32_t channels = ChannelsOf(png.ColourType);
+    // stb_image takes no image of more than 2^30 samples or 2^24 rows or
+    // columns; such a file is sound, only too large for this decoder.
+    constexpr std::uint32_t kMostSamples = 1u << 30, kMostSide = 1u << 24;
+    if (png.Width > kMostSide || png.Height > kMostSide || kMostSamples / png.Width / channels < png.Height)
+        return {DecodeResult::Invalid, 0,
+                "The PNG is too large for the PNG decoder (" + console::Dec(png.Width) + " x " +
+                    console::Dec(png.Height) + " pixels of " + console::Dec(channels) +
+                    " samples is more than 2^30 samples): save the layer as a BMP instead"};
     // The most an image of this header can ask for at once: its unpacked data
-    // (twice stb_image's first guess, which interlaced images exceed), or the
-    // compressed data gathered from the file.
+    // (twice stb_image's first guess, which interlaced images exceed), the
+    // decoded image (a byte per sample, or two, even when the file packs
+    // several samples into a byte), or the compressed data gathered from the file.
     const std::uint64_t rowBytes = (std::uint64_t{png.Width} * png.Depth + 7) / 8;
-    const std::uint64_t unpacked = rowBytes * png.Height * ChannelsOf(png.ColourType) + png.Height;
-    g_allocationLimit = std::max(2 * unpacked, 2 * verdict.FileSize) + (std::uint64_t{1} << 16);
+    const std::uint64_t unpacked = rowBytes * png.Height * channels + png.Height;
+    const std::uint64_t decoded = std::uint64_t{png.Width} * png.Height * channels * (png.Depth == 16 ? 2 : 1);
+    g_allocationLimit = std::max({2 * unpacked, decoded, 2 * verdict.FileSize}) + (std::uint64_t{1} << 16);
     g_limitReached = false;
 
     PngStream stream{};
@@ -297,11 +308,12 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
     stream.Header = png;
     stream.DataLeft = sizeof kPngSignature;
     const stbi_io_callbacks callbacks{ReadStream, SkipStream, StreamAtEnd};
-    int width = 0, height = 0, channels = 0;
+    int width = 0, height = 0, decodedChannels = 0;
     const bool wide = png.Depth == 16;
     void* pixels =
-        wide ? static_cast<void*>(stbi_load_16_from_callbacks(&callbacks, &stream, &width, &height, &channels, 0))
-             : static_cast<void*>(stbi_load_from_callbacks(&callbacks, &stream, &width, &height, &channels, 0));
+        wide
+            ? static_cast<void*>(stbi_load_16_from_callbacks(&callbacks, &stream, &width, &height, &decodedChannels, 0))
+            : static_cast<void*>(stbi_load_from_callbacks(&callbacks, &stream, &width, &height, &decodedChannels, 0));
     if (stream.Failed) {
         stbi_image_free(pixels);
         return {DecodeResult::ReadFailed, stream.Code, {}};
@@ -316,7 +328,7 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
 
     // Rows top first as decoded, stored bottom first; 16-bit samples by their
     // high byte; alpha does not count.
-    const auto samples = static_cast<std::uint32_t>(channels);
+    const auto samples = static_cast<std::uint32_t>(decodedChannels);
     const std::uint64_t stride = RowStride(layer.Width);
     image->Size = stride * layer.Height;
     image->Values = platform::Allocate<std::uint8_t>(image->Size);

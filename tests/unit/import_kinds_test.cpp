@@ -271,22 +271,33 @@ Bytes Deflated(const Bytes& raw, std::size_t keep) {
     return out;
 }
 
+// Two scanlines of a filter byte and then the same byte throughout.
+Bytes TwoRows(std::size_t rowBytes, std::uint8_t fill) {
+    Bytes row(rowBytes, fill);
+    row[0] = 0;
+    Bytes rows = row;
+    rows.insert(rows.end(), row.begin(), row.end());
+    return rows;
+}
+
 struct PngCase {
     const char* Name;
     std::uint8_t Depth, ColourType;
     Bytes Rows;                        // two rows of scanlines, each led by its filter byte
     Bytes Palette;                     // the palette chunk's data; none when empty
-    std::vector<std::uint8_t> Values;  // of the 4 x 2 picture, top row first; empty: refused
+    std::vector<std::uint8_t> Values;  // the first 4 of the top and bottom rows; empty: refused
     bool Transparency = false;
     std::size_t KeepDeflated = SIZE_MAX;  // a file cut inside its image data
-    std::size_t Repeat = 1;               // rows unpacking to this many times the image
+    std::size_t Repeat = 1;               // the rows this many times over
+    std::uint32_t Width = 4, Height = 2;
+    const char* Note = "";  // ... and the refusal's note says this
 };
 
 Bytes MakePng(const PngCase& c) {
     Bytes png(kPngSignature, kPngSignature + 8);
     Bytes header;
-    Append32(header, 4);
-    Append32(header, 2);
+    Append32(header, c.Width);
+    Append32(header, c.Height);
     for (std::uint8_t b : {c.Depth, c.ColourType, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}})
         header.push_back(b);
     AppendChunk(png, "IHDR", header);
@@ -327,10 +338,45 @@ TEST(ImportKinds, PngDecodingDetails) {
         {"transparency does not count", 8, 0, {0, 0, 1, 2, 3, 0, 0, 0, 0, 0}, {}, {0, 1, 2, 3, 0, 0, 0, 0}, true},
         {"a palette image without its palette", 8, 3, {0, 0, 1, 1, 1, 0, 1, 1, 1, 1}, {}, {}},
         {"image data cut short", 8, 0, {0, 0, 1, 2, 3, 0, 4, 5, 6, 7}, {}, {}, false, 6},
-        {"image data far beyond the image", 8, 0, {0, 9, 9, 9, 9}, {}, {}, false, SIZE_MAX, 100000},
+        {"image data far beyond the image",
+         8,
+         0,
+         {0, 9, 9, 9, 9},
+         {},
+         {},
+         false,
+         SIZE_MAX,
+         100000,
+         4,
+         2,
+         "unpacks to more than a 4 x 2 image"},
+        // Its decoded image takes a byte per index, four times the data.
+        {"a palette of 2 bits as large as a map",
+         2,
+         3,
+         TwoRows(257, 0b01000100),
+         greenGrey,
+         {128, 75, 128, 75, 128, 75, 128, 75},
+         false,
+         SIZE_MAX,
+         128,
+         1024,
+         256},
+        {"more samples than the decoder takes",
+         8,
+         2,
+         {},
+         {},
+         {},
+         false,
+         SIZE_MAX,
+         1,
+         100,
+         16000000,
+         "too large for the PNG decoder"},
     };
-    const ImportLayer layer{"LandHeight", Palette::Gray, 4, 2, 1};
     for (const PngCase& c : cases) {
+        const ImportLayer layer{"LandHeight", Palette::Gray, c.Width, c.Height, 1};
         const Bytes file = MakePng(c);
         const std::string path = "velmarsh-png-test.png";
         std::ofstream(path, std::ios::binary)
@@ -345,15 +391,15 @@ TEST(ImportKinds, PngDecodingDetails) {
         std::remove(path.c_str());
         if (c.Values.empty()) {
             EXPECT_EQ(outcome.Result, DecodeResult::Invalid) << c.Name;
-            if (c.Repeat > 1) {
-                EXPECT_NE(outcome.Note.find("unpacks to more than a 4 x 2 image"), std::string::npos);
-            }
+            EXPECT_NE(outcome.Note.find(c.Note), std::string::npos) << c.Name << ": " << outcome.Note;
             continue;
         }
         ASSERT_EQ(outcome.Result, DecodeResult::Done) << c.Name << ": " << outcome.Note;
-        // Stored rows run bottom-up, 4 bytes each.
-        std::vector<std::uint8_t> values(image.Values.get() + 4, image.Values.get() + 8);
-        values.insert(values.end(), image.Values.get(), image.Values.get() + 4);
+        // Stored rows run bottom-up.
+        const std::uint8_t* top = image.Values.get() + image.Size / c.Height * (c.Height - 1);
+        std::vector<std::uint8_t> values(8);
+        std::memcpy(values.data(), top, 4);
+        std::memcpy(values.data() + 4, image.Values.get(), 4);
         EXPECT_EQ(values, c.Values) << c.Name;
     }
 }
