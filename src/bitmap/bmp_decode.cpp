@@ -76,23 +76,15 @@ void ConvertRow(const PixelFormat& format, const std::uint8_t* stored, std::uint
         }
     } else {
         const std::uint32_t bytes = format.Bits / 8u;
-        // Neighbouring pixels mostly share their colour.
-        Rgb last{0, 0, 0};
-        std::uint8_t lastValue = ValueOfColour(layer, last);
-        bool lastExact = IsLayerColour(layer, last);
+        ColourMemo memo = StartColourMemo(layer);
         for (std::uint32_t x = 0; x < width; ++x) {
             const std::uint8_t* p = stored + std::uint64_t{bytes} * x;
             std::uint32_t pixel = 0;
             for (std::uint32_t b = 0; b < bytes; ++b) pixel |= std::uint32_t{p[b]} << (8 * b);
-            const Rgb colour{ChannelOf(pixel, format.Red), ChannelOf(pixel, format.Green),
-                             ChannelOf(pixel, format.Blue)};
-            if (!(colour == last)) {
-                last = colour;
-                lastValue = ValueOfColour(layer, colour);
-                lastExact = IsLayerColour(layer, colour);
-            }
-            values[x] = lastValue;
-            off += !lastExact;
+            Remember(memo, layer,
+                     {ChannelOf(pixel, format.Red), ChannelOf(pixel, format.Green), ChannelOf(pixel, format.Blue)});
+            values[x] = memo.Value;
+            off += !memo.Exact;
         }
     }
     *offColour += off;

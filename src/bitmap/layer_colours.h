@@ -44,6 +44,21 @@ inline constexpr std::uint8_t ValueOfColour(Palette layer, Rgb c) {
     return best;
 }
 
+// The value of the last colour seen: neighbouring pixels mostly share theirs.
+struct ColourMemo {
+    Rgb Last;
+    std::uint8_t Value;
+    bool Exact;  // the colour is exactly one of the layer's
+};
+
+inline constexpr ColourMemo StartColourMemo(Palette layer) {
+    return {{0, 0, 0}, ValueOfColour(layer, {0, 0, 0}), IsLayerColour(layer, {0, 0, 0})};
+}
+
+inline constexpr void Remember(ColourMemo& memo, Palette layer, Rgb colour) {
+    if (!(colour == memo.Last)) memo = {colour, ValueOfColour(layer, colour), IsLayerColour(layer, colour)};
+}
+
 // A channel of n bits as 8 bits: fewer bits repeat themselves, as common
 // decoders widen them; more keep their top 8.
 inline constexpr std::uint8_t WidenChannel(std::uint32_t v, std::uint32_t bits) {

@@ -255,13 +255,8 @@ std::string FailureNote(const PngHeader& png) {
 
 // What each 8-bit sample of a grey image (a palette image's index, as stb_image
 // widens it) gives: the value of its grey, or of its palette entry's colour.
-struct SampleValues {
-    std::uint8_t Value[256];
-    bool Exact[256];
-};
-
-SampleValues ValuesOfSamples(const PngStream& stream, Palette layer) {
-    SampleValues table{};
+IndexValues ValuesOfSamples(const PngStream& stream, Palette layer) {
+    IndexValues table{};
     const PngHeader& png = stream.Header;
     // stb_image widens grey samples of fewer bits by repeating them; indices as well now.
     const std::uint32_t widened = png.Depth >= 8 ? 1 : 255 / ((1u << png.Depth) - 1);
@@ -273,7 +268,7 @@ SampleValues ValuesOfSamples(const PngStream& stream, Palette layer) {
                          ? Rgb{stream.Palette[3 * index], stream.Palette[3 * index + 1], stream.Palette[3 * index + 2]}
                          : Rgb{0, 0, 0};
         }
-        table.Value[v] = ValueOfColour(layer, colour);
+        table.Values[v] = ValueOfColour(layer, colour);
         table.Exact[v] = IsLayerColour(layer, colour);
     }
     return table;
@@ -337,10 +332,8 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
     const auto* broad = static_cast<const std::uint16_t*>(pixels);
     const auto sample = [&](std::uint64_t i) { return wide ? static_cast<std::uint8_t>(broad[i] >> 8) : narrow[i]; };
     // Grey samples through a table; other colours mostly repeat their neighbour's.
-    const SampleValues greys = ValuesOfSamples(stream, layer.Colours);
-    Rgb last{0, 0, 0};
-    std::uint8_t lastValue = ValueOfColour(layer.Colours, last);
-    bool lastExact = IsLayerColour(layer.Colours, last);
+    const IndexValues greys = ValuesOfSamples(stream, layer.Colours);
+    ColourMemo memo = StartColourMemo(layer.Colours);
     std::uint64_t off = 0;
     for (std::uint64_t y = 0; y < layer.Height; ++y) {
         std::uint8_t* out = image->Values.get() + stride * (layer.Height - 1 - y);
@@ -348,18 +341,13 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
         for (std::uint64_t x = 0; x < layer.Width; ++x, at += samples) {
             if (samples < 3) {
                 const std::uint8_t grey = sample(at);
-                out[x] = greys.Value[grey];
+                out[x] = greys.Values[grey];
                 off += !greys.Exact[grey];
                 continue;
             }
-            const Rgb colour{sample(at), sample(at + 1), sample(at + 2)};
-            if (!(colour == last)) {
-                last = colour;
-                lastValue = ValueOfColour(layer.Colours, colour);
-                lastExact = IsLayerColour(layer.Colours, colour);
-            }
-            out[x] = lastValue;
-            off += !lastExact;
+            Remember(memo, layer.Colours, {sample(at), sample(at + 1), sample(at + 2)});
+            out[x] = memo.Value;
+            off += !memo.Exact;
         }
     }
     image->OffColour = off;
