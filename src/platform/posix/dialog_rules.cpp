@@ -189,6 +189,11 @@ std::string_view TypedFolder(std::string_view typed) {
     return slash == std::string_view::npos ? std::string_view() : typed.substr(0, slash + 1);
 }
 
+bool MayOfferName(std::string_view name, std::string_view prefix) {
+    if (name.empty() || name == "." || name == ".." || name.substr(0, prefix.size()) != prefix) return false;
+    return name[0] != '.' || (!prefix.empty() && prefix[0] == '.');
+}
+
 TabPlan PlanTab(std::string_view typed, const std::vector<FolderEntry>& entries, std::string_view patterns,
                 std::string_view lastTab) {
     const std::string_view folder = TypedFolder(typed);
@@ -196,8 +201,7 @@ TabPlan PlanTab(std::string_view typed, const std::vector<FolderEntry>& entries,
     std::vector<std::string> names;
     for (const FolderEntry& entry : entries) {
         const std::string& name = entry.Name;
-        if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0) continue;
-        if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
+        if (!MayOfferName(name, prefix)) continue;
         if (entry.Folder)
             names.push_back(name + "/");
         else if (MatchesPattern(name, patterns))

@@ -91,6 +91,10 @@ std::string_view TypedFolder(std::string_view typed);
 TabPlan PlanTab(std::string_view typed, const std::vector<FolderEntry>& entries, std::string_view patterns,
                 std::string_view lastTab);
 
+// Whether Tab may offer a folder's entry for the name typed so far: not "."
+// or "..", beginning with it, and hidden only when what was typed is.
+bool MayOfferName(std::string_view name, std::string_view prefix);
+
 // A Yes/No/Cancel answer line: its button, or nothing when it is none of
 // the box's words.
 std::optional<Answer> JudgeMessageBoxAnswer(std::string_view line);

@@ -158,11 +158,14 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<FolderEntry> ReadFolder(const std::string& folder) {
+// The entries Tab may offer for prefix: a large folder costs a stat of
+// each of those, not of all it holds.
+std::vector<FolderEntry> ReadFolder(const std::string& folder, std::string_view prefix) {
     std::vector<FolderEntry> entries;
     if (DIR* dir = opendir(folder.c_str())) {
         while (const dirent* entry = readdir(dir))
-            entries.push_back({entry->d_name, IsFolder(folder + "/" + entry->d_name)});
+            if (MayOfferName(entry->d_name, prefix))
+                entries.push_back({entry->d_name, IsFolder(folder + "/" + entry->d_name)});
         closedir(dir);
     }
     return entries;
@@ -174,8 +177,10 @@ unsigned char CompleteFileName(EditLine* editor, int) {
     TerminalState& state = StateOf(editor);
     const LineInfo* info = el_line(editor);
     const std::string typed(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
-    const std::string folder = MakeAbsolute(std::string(TypedFolder(typed)), state.CompleteFolder, state.CompleteHome);
-    const TabPlan plan = PlanTab(typed, ReadFolder(folder), state.CompletePatterns, state.LastTab);
+    const std::string_view typedFolder = TypedFolder(typed);
+    const std::string folder = MakeAbsolute(std::string(typedFolder), state.CompleteFolder, state.CompleteHome);
+    const TabPlan plan = PlanTab(typed, ReadFolder(folder, std::string_view(typed).substr(typedFolder.size())),
+                                 state.CompletePatterns, state.LastTab);
     state.LastTab = plan.LastTab;
     if (plan.Step == TabStep::Insert) {
         el_insertstr(editor, plan.Insert.c_str());
