@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/console_text.h"
+#include "report/console_text.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "bitmap/layer_colours.h"
-#include "platform/console_text.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 inline constexpr std::uint32_t kBmpHeaderSize = 1078;  // file header, info header, palette
 inline constexpr std::uint32_t kBmpPrefixSize = 38;    // file header and info header up to biSizeImage

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "bitmap/image_decode.h"
-#include "platform/console_text.h"
 #include "platform/le_bytes.h"
+#include "report/console_text.h"
 
 namespace {
 

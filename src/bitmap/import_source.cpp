@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "bitmap/image_decode.h"
-#include "bitmap/import_report.h"
+#include "report/import_report.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "driver/version.h"
-#include "platform/console_text.h"
+#include "report/console_text.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "bitmap/bmp.h"
 #include "driver/state.h"
+#include "move/lm_pass.h"
 #include "world/layers.h"
 #include "world/world.h"
 

@@ -2,10 +2,10 @@
 #include <string>
 
 #include "bitmap/bmp.h"
-#include "bitmap/smallmap.h"
 #include "driver/driver.h"
 #include "driver/version.h"
-#include "platform/console_text.h"
+#include "move/smallmap.h"
+#include "report/console_text.h"
 
 namespace {
 
@@ -78,10 +78,10 @@ int RunTool(AppState& state) {
     const platform::Answer answer = AskLayerQuestion(dialogs, 0, "Export SmallMap BMP");
     if (answer == platform::Answer::Yes) ExportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
     if (answer == platform::Answer::No)
-        ImportSmallMap(SmallMapOf(world), world.Backup, dialogs.BitmapFileDialog, state.Bitmap);
+        ImportSmallMap(SmallMapOf(world), state.Backup, dialogs.BitmapFileDialog, state.Bitmap);
 
     StageLayers(dialogs, world.Header, state.Bitmap, state.Layers);
-    RunLmPass(world, state.Layers);
+    RunLmPass(world, state.Backup, state.Layers);
 
     platform::CloseFile(world.Handle);
     platform::ReleaseMemory(world.OffsetRow);

@@ -4,7 +4,7 @@
 #include "bitmap/bitmap_file.h"
 #include "bitmap/import_source.h"
 #include "driver/driver.h"
-#include "platform/console_text.h"
+#include "report/console_text.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "bitmap/bmp.h"
+#include "move/lm_pass.h"
+#include "move/world_backup.h"
 #include "platform/platform.h"
 #include "world/layers.h"
 #include "world/world.h"
@@ -20,6 +22,7 @@ struct DialogState {
 
 struct AppState {
     WorldFile World;
+    WorldBackup Backup;  // made by the run's first import
     LayerSlot Layers[kLayerCount];
     BitmapState Bitmap;
     DialogState Dialogs;

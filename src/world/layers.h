@@ -1,15 +1,11 @@
 // The layers that live in the cell records: one row of the table each, with
-// everything the tool knows of the layer, and the slots that staging leaves
-// for the LM pass.
+// everything the tool knows of the layer.
 #pragma once
 
 #include <cstdint>
 #include <iterator>
 
-#include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
-#include "platform/platform.h"
-#include "world/world.h"
 
 // A layer is a block of Block x Block bytes of each cell's record (block row
 // k is the Block bytes at RecordByte + Block k), shown as as many pixels in
@@ -42,16 +38,3 @@ inline constexpr std::uint32_t kMaxBlock = [] {
 
 // Names for the rows of the table, where a test or a note needs one.
 enum LayerIndex { kLandType = 0, kLandHeight = 1, kLargeMap = 2 };
-
-struct LayerSlot {
-    platform::FileHandle ExportHandle;
-    platform::FileHandle ImportHandle;
-    bool ExportStaged;
-    bool ImportStaged;
-    ImportSource Import;                       // import: where its stored rows come from
-    char Path[platform::kFileNameBufferSize];  // kept for the pass's error line
-};
-
-// The one pass over every cell record that moves the staged layers, then
-// closes their files.
-void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "bitmap/world_backup.h"
 #include "platform/platform.h"
 
 inline constexpr std::uint32_t kWldHeaderSize = 144;
@@ -31,7 +30,6 @@ struct WorldFile {
     char Path[platform::kFileNameBufferSize];  // kept: the dialogs reuse their buffer
     WldHeader Header;
     std::uint32_t* OffsetRow;  // one row of the offset table, Width entries
-    WorldBackup Backup;        // made by the run's first import
 };
 
 // Fills the fields from Raw.

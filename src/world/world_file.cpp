@@ -1,7 +1,7 @@
 #include <vector>
 
-#include "platform/console_text.h"
 #include "platform/le_bytes.h"
+#include "report/console_text.h"
 #include "world/world.h"
 
 using console::Dec;

@@ -8,7 +8,7 @@
 
 #include "bitmap/bmp.h"
 #include "bitmap/import_source.h"
-#include "bitmap/move_failure.h"
+#include "move/move_failure.h"
 #include "platform/le_bytes.h"
 #include "world/layers.h"
 #include "world/world.h"
@@ -182,7 +182,7 @@ void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
 
 }  // namespace
 
-void RunReferenceLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
+void RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&layers)[kLayerCount]) {
     bool anyImport = false;
     bool anyExport = false;
     for (const LayerSlot& slot : layers) {

@@ -1,7 +1,7 @@
 // Where map cells land in the layer bitmaps, on the sizes users meet.
 #include <gtest/gtest.h>
 
-#include "world/bitmap_layout.h"
+#include "move/bitmap_layout.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/linux/dialog_rules.h"
 #include "platform/platform.h"
-#include "platform/posix/dialog_rules.h"
 
 namespace {
 

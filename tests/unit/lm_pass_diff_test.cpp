@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bitmap/bmp.h"
-#include "bitmap/smallmap.h"
+#include "move/smallmap.h"
 #include "platform/le_bytes.h"
 #include "reference/reference_lm_pass.h"
 #include "world/layers.h"
@@ -154,7 +154,7 @@ protected:
     }
 
     // Stages the layers as the staging step leaves them and runs one pass.
-    using Pass = void (*)(WorldFile&, LayerSlot (&)[kLayerCount]);
+    using Pass = void (*)(WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);
 
     Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
                 const Bytes (&imports)[kLayerCount], const ImportShape (&shapes)[kLayerCount],
@@ -168,7 +168,8 @@ protected:
         platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got);
         DecodeWldHeader(world.Header);
         world.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * world.Header.Width));
-        world.Backup.Made = true;  // the pass alone is compared here
+        WorldBackup backup{};
+        backup.Made = true;  // the pass alone is compared here
         BmpHeader header{};
         PrepareBmpHeader(header);
         for (int i = 0; i < kLayerCount; ++i) {
@@ -191,7 +192,7 @@ protected:
             }
         }
 
-        Outcome out = Captured(fileLimit, [&] { pass(world, layers); });
+        Outcome out = Captured(fileLimit, [&] { pass(world, backup, layers); });
         platform::CloseFile(world.Handle);
         platform::ReleaseMemory(world.OffsetRow);
         out.World = Load(world.Path);

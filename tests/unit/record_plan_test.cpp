@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "world/record_batches.h"
+#include "move/record_batches.h"
 
 namespace {
 

@@ -9,15 +9,16 @@
 #include <string>
 
 #include "bitmap/bmp.h"
-#include "bitmap/import_report.h"
 #include "bitmap/import_source.h"
-#include "bitmap/move_failure.h"
-#include "bitmap/world_backup.h"
-#include "platform/console_text.h"
+#include "move/bitmap_layout.h"
+#include "move/lm_pass.h"
+#include "move/move_failure.h"
+#include "move/record_batches.h"
+#include "move/world_backup.h"
 #include "platform/platform.h"
-#include "world/bitmap_layout.h"
+#include "report/console_text.h"
+#include "report/import_report.h"
 #include "world/layers.h"
-#include "world/record_batches.h"
 #include "world/world.h"
 
 namespace {
@@ -311,7 +312,7 @@ void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
 
 }  // namespace
 
-void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
+void RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]) {
     const std::uint32_t width = world.Header.Width, height = world.Header.Height;
     StagedLayers staged{};
     StageForPass(layers, width, height, staged);
@@ -324,7 +325,7 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     RecordBatch batch = AllocateBatch(width);
     MoveFailure failure{};
     // No layer moves, exports included, unless the world is backed up first.
-    if (staged.AnyImport) BackUpWorld(world.Backup, world.Handle, world.Path, failure);
+    if (staged.AnyImport) BackUpWorld(backup, world.Handle, world.Path, failure);
     for (std::uint32_t top = height; top > 0 && !failure.Failed; top -= batch.RowCount) {
         StartBatch(batch, top);
         if (!ReadBatch(world, world.OffsetRow, batch, failure)) break;
@@ -334,7 +335,7 @@ void RunLmPass(WorldFile& world, LayerSlot (&layers)[kLayerCount]) {
     }
     CloseStagedFiles(layers, failure);
     console::EndLine(EndOf(failure));
-    TellBackup(world.Backup);
+    TellBackup(backup);
     if (staged.AnyImport && !failure.Failed) SayImportCounts(staged, std::uint64_t{width} * height);
     platform::ReleaseInterrupts();
 }

@@ -1,6 +1,6 @@
-#include "platform/posix/terminal.h"
+#include "platform/linux/terminal.h"
 
-#include "platform/posix/dialog_rules.h"
+#include "platform/linux/dialog_rules.h"
 
 #include <dirent.h>
 #include <histedit.h>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/console_text.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 struct MoveFailure {
     bool Failed;

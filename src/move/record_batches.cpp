@@ -1,4 +1,4 @@
-#include "world/record_batches.h"
+#include "move/record_batches.h"
 
 #include <algorithm>
 #include <cstring>

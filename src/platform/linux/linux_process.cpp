@@ -15,8 +15,8 @@
 #include <string>
 
 #include "platform/console_frame.h"
+#include "platform/linux/terminal.h"
 #include "platform/platform.h"
-#include "platform/posix/terminal.h"
 #include "platform/runtime_report.h"
 
 namespace platform {

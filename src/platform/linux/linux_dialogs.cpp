@@ -13,9 +13,9 @@
 #include <string>
 
 #include "platform/given_answers.h"
+#include "platform/linux/dialog_rules.h"
+#include "platform/linux/terminal.h"
 #include "platform/platform.h"
-#include "platform/posix/dialog_rules.h"
-#include "platform/posix/terminal.h"
 
 namespace platform {
 namespace {

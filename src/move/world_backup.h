@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "bitmap/move_failure.h"
+#include "move/move_failure.h"
 #include "platform/platform.h"
 
 // The world's path with ".bak.tmp" appended.

@@ -1,4 +1,4 @@
-#include "bitmap/world_backup.h"
+#include "move/world_backup.h"
 
 #include <cstdio>
 #include <string>

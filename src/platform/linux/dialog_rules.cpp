@@ -1,4 +1,4 @@
-#include "platform/posix/dialog_rules.h"
+#include "platform/linux/dialog_rules.h"
 
 #include <algorithm>
 #include <cctype>

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bitmap/move_failure.h"
+#include "move/move_failure.h"
 #include "platform/platform.h"
 #include "world/world.h"
 

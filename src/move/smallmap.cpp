@@ -1,13 +1,13 @@
-#include "bitmap/smallmap.h"
+#include "move/smallmap.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "bitmap/bitmap_file.h"
-#include "bitmap/import_report.h"
 #include "bitmap/import_source.h"
-#include "bitmap/move_failure.h"
-#include "platform/console_text.h"
+#include "move/move_failure.h"
+#include "report/console_text.h"
+#include "report/import_report.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "bitmap/bmp.h"
-#include "bitmap/world_backup.h"
+#include "move/world_backup.h"
 #include "platform/platform.h"
 
 // The block as the copy sees it: Width x Height bytes at Offset in the

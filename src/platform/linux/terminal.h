@@ -52,7 +52,7 @@ struct TerminalState {
 // The record the signal handlers use from now on; the terminal's mode at
 // start is kept in it.
 void Attach(TerminalState& state);
-// Attaches the dialogs' record (posix_dialogs.cpp); InitProcess calls it.
+// Attaches the dialogs' record (linux_dialogs.cpp); InitProcess calls it.
 void StartDialogs();
 // Puts the terminal's mode at start back; safe in a signal handler.
 void Restore();
