@@ -5,45 +5,75 @@
 #include <string>
 #include <string_view>
 
+#include "bitmap/image_kinds.h"
 #include "report/console_text.h"
 
 namespace {
 
-// Whether a name ends in ".bmp", in any case.
-bool EndsWithBmp(std::string_view path) {
-    if (path.size() < 4) return false;
-    std::string ending(path.substr(path.size() - 4));
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending == ".bmp";
+// Whether a name ends in ending, in any case.
+bool EndsWith(std::string_view path, std::string_view ending) {
+    if (path.size() < ending.size()) return false;
+    for (std::size_t i = 0; i < ending.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(path[path.size() - ending.size() + i])) != ending[i]) return false;
+    return true;
 }
 
 }  // namespace
 
-platform::FileHandle ChooseBitmapFile(platform::FileDialog& dialog, BitmapUse use, const char* title,
-                                      const char* proposedName) {
+bool ChooseBitmapPath(platform::FileDialog& dialog, BitmapUse use, const char* title, const char* proposedName) {
     // The buffer's content is the dialog's proposal; an Open proposes nothing.
-    // Exports write BMP alone; imports read PNG as well.
+    static const std::string filterText = ImportFilterText(), filterPatterns = ImportFilterPatterns();
     dialog.Title = title;
-    dialog.FilterText = use == BitmapUse::Export ? "Bitmap files (*.bmp)" : "Image files (*.bmp;*.png)";
-    dialog.FilterPattern = use == BitmapUse::Export ? "*.BMP" : "*.BMP;*.PNG";
+    dialog.FilterText = filterText.c_str();
+    dialog.FilterPattern = filterPatterns.c_str();
     if (use == BitmapUse::Export) {
         std::memset(dialog.FileBuffer, 0, dialog.FileBufferSize);
         std::strcpy(dialog.FileBuffer, proposedName);
         dialog.Flags = platform::kOfnExplorer | platform::kOfnOverwritePrompt;
-        if (!platform::GetSaveFileName(dialog)) return platform::kInvalidFile;
-    } else {
-        dialog.FileBuffer[0] = '\0';
-        dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
-        if (!platform::GetOpenFileName(dialog)) return platform::kInvalidFile;
+        return platform::GetSaveFileName(dialog);
     }
+    dialog.FileBuffer[0] = '\0';
+    dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
+    return platform::GetOpenFileName(dialog);
+}
 
-    const char* path = dialog.FileBuffer;
+platform::FileHandle OpenBitmapFile(const char* path, BitmapUse use, const char* worldPath) {
+    const bool exporting = use == BitmapUse::Export;
     const platform::FileHandle file =
-        use == BitmapUse::Export ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
-                                 : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
-    if (file == platform::kInvalidFile)
-        console::PrintErrorLine(platform::LastError(), use == BitmapUse::Export ? "creating" : "opening", path);
-    else if (use == BitmapUse::Export && !EndsWithBmp(path))
-        platform::SayLine(std::string(path) + " will hold a BMP: exports are 8-bit BMP files whatever their name");
+        exporting ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
+                  : platform::OpenFile(path, platform::Share::Read, platform::Disposition::OpenExisting);
+    if (file == platform::kInvalidFile) {
+        const std::uint32_t code = platform::LastError();
+        // The world is held by this run: that is why it cannot be a bitmap too.
+        const std::string advice =
+            std::strcmp(path, worldPath) != 0 || code != platform::InUseCode()
+                ? std::string()
+                : std::string(path) + " is the world file itself, which this run has open: " +
+                      (exporting ? "an export needs a file of its own; choose another name (the proposed one)."
+                                 : "choose the layer's bitmap, not the world.");
+        console::PrintErrorLine(code, exporting ? "creating" : "opening", path, advice);
+    } else if (exporting && NamesPng(path)) {
+        platform::SayLine(std::string(path) + " is written as PNG (8 bits, the layer's palette)");
+    } else if (exporting && !EndsWith(path, ".bmp")) {
+        platform::SayLine(std::string(path) + " will hold a BMP: exports are BMP files unless their name ends in .png");
+    }
     return file;
+}
+
+bool NamesPng(const char* path) { return EndsWith(path, ".png"); }
+
+std::string RemoveUnfinishedExport(const char* path, const char* layer) {
+    std::string target;
+    const std::string named = std::string(path) + " (" + layer + ")";
+    switch (platform::RemoveExport(path, &target)) {
+        case platform::Removal::Removed:
+            return "Removed " + named + ": its export did not complete, so it would have held part of the layer";
+        case platform::Removal::Link:
+            return named + " is a link, so it was not removed: " +
+                   (target.empty() ? std::string("the file it leads to") : target) +
+                   " is cut short, since the export did not complete; delete it or export again";
+        case platform::Removal::Failed: break;
+    }
+    return named + " is cut short, since its export did not complete, and it could not be removed (" +
+           platform::DescribeError(platform::LastError()).Meaning + "); delete it before using it";
 }

@@ -1,15 +1,11 @@
 // The bitmap format the tool exports: uncompressed 8-bit indexed BMP, 40-byte
-// info header, 256-entry palette, rows bottom-up, padded to 4 bytes. Imports
-// take that kind and the other common BMP kinds and PNG; this is their check.
+// info header, 256-entry palette, rows bottom-up, padded to 4 bytes.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "bitmap/layer_colours.h"
 #include "platform/platform.h"
-#include "report/console_text.h"
 
 inline constexpr std::uint32_t kBmpHeaderSize = 1078;  // file header, info header, palette
 inline constexpr std::uint32_t kBmpPrefixSize = 38;    // file header and info header up to biSizeImage
@@ -68,67 +64,3 @@ void SetBmpSize(BmpHeader& header, std::uint32_t width, std::uint32_t height);
 // holds the write's code.
 bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t width, std::uint32_t height,
                     Palette palette);
-
-// ---- Import check ------------------------------------------------------------
-
-enum class ImportKind {
-    Indexed8,  // 8-bit uncompressed BMP: read as stored, by index or through its palette
-    Bmp,       // any other BMP kind: decoded whole
-    Png,       // decoded whole
-};
-
-inline constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-// The PNG header chunk (IHDR).
-struct PngHeader {
-    std::uint32_t Width, Height;
-    std::uint8_t Depth, ColourType, Compression, Filter, Interlace;
-};
-
-// The layer an import is for: its size in pixels, its name and colours for
-// the notes and the values.
-struct ImportLayer {
-    const char* Name;
-    Palette Colours;
-    std::uint32_t Width;
-    std::uint32_t Height;
-    std::uint32_t Block;  // pixels per map cell, each way
-};
-
-// What the check found in the first bytes of an import file.
-struct BmpVerdict {
-    bool Accepted;
-    std::string Line;  // the refusal line, without its line end
-    std::string Note;  // for standard error: what was found, and how to save it right
-    ImportKind Kind;
-    std::uint64_t FileSize;
-    std::uint32_t PixelStart;  // BMP: bfOffBits
-    bool TopDown;              // BMP rows stored from the top of the picture
-    std::uint32_t InfoSize;    // biSize
-    std::uint16_t BitCount;
-    std::uint32_t Compression;
-    std::uint32_t ColoursUsed;  // biClrUsed
-    std::uint32_t Masks[3];     // bit fields: red, green, blue
-    PngHeader Png;
-};
-
-// Judges the first bytes of an import file (got of them arrived), in the
-// order the refusal lines take precedence. For a kind other than 8-bit
-// uncompressed BMP, a BMP's last pixel row must lie in the file; a PNG is
-// judged by its header here and by its decoding later.
-BmpVerdict JudgeImportHead(const std::uint8_t* head, std::uint32_t got, std::uint64_t fileSize,
-                           const ImportLayer& layer, std::string_view path);
-
-// The refusal of a file whose check passed but whose decoding did not.
-BmpVerdict RefuseAsInvalid(std::string_view path, std::string note);
-
-// How a refused file ends its progress line: the refusal line, and its note.
-console::LineEnd EndOf(const BmpVerdict& verdict);
-
-// "Error <code> reading BMP header!" or "... writing ...", as a line's end.
-console::LineEnd HeaderError(const char* action, std::uint32_t code);
-
-// Reads and judges an import file's header: Done when it is accepted, else
-// the refusal or the failed read. The file position is not used after.
-console::LineEnd CheckBmpHeader(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
-                                const ImportLayer& layer, std::string_view path, BmpVerdict* verdict);

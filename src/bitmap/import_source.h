@@ -1,44 +1,55 @@
-// Where an import's stored rows come from, for both movers (the SmallMap copy
-// and the LM pass): the file itself for the exported kind, its bytes taken as
-// they stand or through its palette's colours, or the values decoded from a
-// file of another kind. One read helper serves them all.
+// Where an import's picture rows come from, for both movers (the SmallMap
+// copy and the LM pass): the file itself for the exported kind, its bytes
+// taken as they stand or through its palette's colours, or the values that
+// a file of another kind was decoded into. Each image kind's decoder fills
+// it in (image_kinds.h); the movers read it through ReadPictureRows alone.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "bitmap/bmp.h"
-#include "bitmap/layer_colours.h"
+#include "bitmap/import_verdict.h"
 #include "platform/platform.h"
+
+// An import file as its kind's decoder gets it: open, its first bytes read.
+struct ImportFile {
+    platform::FileHandle Handle;
+    const std::uint8_t* Head;
+    std::uint32_t Got;  // how many of the first bytes there were
+    std::uint64_t Size;
+    std::string_view Path;
+};
+
+enum class RowSource {
+    Stored,   // rows in the file, read where they are stored
+    Decoded,  // rows decoded into memory, bottom-up, as an export stores them
+};
 
 struct ImportSource {
     platform::FileHandle File;
-    std::uint64_t PixelStart;  // where the stored rows begin: bfOffBits, or 0 in Decoded
-    std::uint64_t Stride;      // RowStride of the pixel width
-    std::uint64_t Rows;        // the pixel height
+    RowSource Reading;
+    std::uint32_t Width;   // pixels of a row; the rest of Stride is padding
+    std::uint64_t Rows;    // the picture's height
+    std::uint64_t Stride;  // RowStride of the width
+    // Stored:
+    std::uint64_t PixelStart;  // bfOffBits
     bool TopDown;              // stored rows run from the top of the picture
     bool ByColour;             // each byte read becomes Values[byte]
     std::uint8_t Values[256];
-    platform::Memory<std::uint8_t> Decoded;  // another kind's values, rows bottom-up
-    std::uint64_t DecodedSize;
+    // Decoded:
+    platform::Memory<std::uint8_t> Decoded;
+    // How the file was taken, for standard error once its move is done.
+    std::string Note;
 };
 
-// Where picture row r (0 is the top) is stored.
-inline std::uint64_t PictureRowAt(const ImportSource& source, std::uint64_t r) {
-    return source.PixelStart + source.Stride * (source.TopDown ? r : source.Rows - 1 - r);
-}
+// Picture rows first to first + count - 1 (0 is the top row) into rows,
+// Stride bytes each, in the order the source stores them: the top one first
+// when TopDown, else the bottom one first. Pad bytes are zero. False when
+// the rows are not there (a failed read, or a file that no longer holds
+// them): *code is the failed call's, or the system's code for a short read.
+bool ReadPictureRows(const ImportSource& source, std::uint64_t first, std::uint32_t count, std::uint8_t* rows,
+                     std::uint32_t* code);
 
-// Up to count stored bytes from position, as layer values. Like a file read,
-// fewer (or none) arrive where the stored rows end; false on a failed read.
-bool ReadImportAt(const ImportSource& source, std::uint64_t position, std::uint8_t* buffer, std::uint32_t count,
-                  std::uint32_t* got);
-
-// Checks an import file, then makes it ready for its mover: an 8-bit file is
-// read through once for the palette entries its pixels use, any other kind
-// decoded. Done when it is ready; else the refusal, or the failed read
-// ("Error N reading BMP header!"). note receives what standard error should
-// say once the step's line is complete.
-console::LineEnd OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::FileHandle file,
-                                  const ImportLayer& layer, std::string_view path, ImportSource* source,
-                                  std::string* note);
+// The source's memory released and its file closed.
+void CloseImportSource(ImportSource& source);

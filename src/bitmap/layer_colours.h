@@ -121,3 +121,36 @@ inline constexpr void NoteUsedEntry(UsedEntries& used, EntryClass entry) {
 // colours of the layer and not all where the export put them; otherwise its
 // pixels are the values (an own export, or a false-colour palette).
 inline constexpr bool TakeByColour(UsedEntries used) { return used.AnyMoved && !used.AnyNotLayer; }
+
+// The colours of a palette as an import reads them: entry i, and whether the
+// file gave it. An index without an entry is black.
+struct IndexedPalette {
+    Rgb Colours[256];
+    bool Present[256];
+};
+
+// Each index's value by the colour of its entry, and whether that colour is
+// exactly one of the layer's.
+struct IndexValues {
+    std::uint8_t Values[256];
+    bool Exact[256];
+};
+
+inline constexpr IndexValues ValuesOfPalette(const IndexedPalette& palette, Palette layer) {
+    IndexValues table{};
+    for (int i = 0; i < 256; ++i) {
+        table.Values[i] = ValueOfColour(layer, palette.Colours[i]);
+        table.Exact[i] = IsLayerColour(layer, palette.Colours[i]);
+    }
+    return table;
+}
+
+// Whether a palette is, entry for entry, the one an export of the other kind
+// of layer has (LandType's for a grey layer, the grey ramp for LandType): the
+// file is then most likely another layer's bitmap.
+inline constexpr bool IsOtherExportPalette(const IndexedPalette& palette, Palette layer) {
+    const Palette other = layer == Palette::Gray ? Palette::LandType : Palette::Gray;
+    for (int i = 0; i < 256; ++i)
+        if (!palette.Present[i] || !(palette.Colours[i] == ExportColour(other, i))) return false;
+    return true;
+}

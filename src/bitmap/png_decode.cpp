@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bitmap/bmp.h"
 #include "bitmap/image_decode.h"
 #include "platform/le_bytes.h"
 #include "report/console_text.h"
@@ -276,9 +277,8 @@ IndexValues ValuesOfSamples(const PngStream& stream, Palette layer) {
 
 }  // namespace
 
-DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, const ImportLayer& layer,
-                        DecodedImage* image) {
-    const PngHeader& png = verdict.Png;
+DecodeOutcome DecodePng(platform::FileHandle file, const PngHeader& png, std::uint64_t fileSize,
+                        const ImportLayer& layer, DecodedImage* image) {
     const std::uint32_t channels = ChannelsOf(png.ColourType);
     // stb_image takes no image of more than 2^30 samples or 2^24 rows or
     // columns; such a file is sound, only too large for this decoder.
@@ -295,7 +295,7 @@ DecodeOutcome DecodePng(platform::FileHandle file, const BmpVerdict& verdict, co
     const std::uint64_t rowBytes = (std::uint64_t{png.Width} * png.Depth + 7) / 8;
     const std::uint64_t unpacked = rowBytes * png.Height * channels + png.Height;
     const std::uint64_t decoded = std::uint64_t{png.Width} * png.Height * channels * (png.Depth == 16 ? 2 : 1);
-    g_allocationLimit = std::max({2 * unpacked, decoded, 2 * verdict.FileSize}) + (std::uint64_t{1} << 16);
+    g_allocationLimit = std::max({2 * unpacked, decoded, 2 * fileSize}) + (std::uint64_t{1} << 16);
     g_limitReached = false;
 
     PngStream stream{};

@@ -61,12 +61,18 @@ int RunTool(AppState& state) {
     console::PrintLine(std::string("Loading ") + world.Path + "...");
     world.Handle = platform::OpenFile(world.Path, platform::Share::Read, platform::Disposition::OpenExisting);
     if (world.Handle == platform::kInvalidFile) {
-        console::PrintErrorLine(platform::LastError(), "opening", world.Path);
+        const std::uint32_t code = platform::LastError();
+        // The world is the run's first file: only others can hold it.
+        console::PrintErrorLine(code, "opening", world.Path,
+                                code == platform::InUseCode()
+                                    ? "Another program or another run of velmarsh has the world open: close it there, "
+                                      "then run again."
+                                    : std::string());
         return 0;
     }
     // A refused world ends the run like a failed header read; nothing was
-    // written through the handle.
-    if (!LoadWorldHeader(world)) {
+    // written through the handle but what puts back an import that died.
+    if (!PutBackDiedImport(state.Backup, world.Handle, world.Path) || !LoadWorldHeader(world)) {
         platform::CloseFile(world.Handle);
         return 0;
     }
@@ -80,7 +86,7 @@ int RunTool(AppState& state) {
     if (answer == platform::Answer::No)
         ImportSmallMap(SmallMapOf(world), state.Backup, dialogs.BitmapFileDialog, state.Bitmap);
 
-    StageLayers(dialogs, world.Header, state.Bitmap, state.Layers);
+    StageLayers(dialogs, world, state.Bitmap, state.Layers);
     RunLmPass(world, state.Backup, state.Layers);
 
     platform::CloseFile(world.Handle);

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "bitmap/bitmap_file.h"
-#include "bitmap/import_source.h"
+#include "bitmap/image_kinds.h"
 #include "driver/driver.h"
 #include "report/console_text.h"
 
@@ -15,44 +15,45 @@ void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileName
     std::memcpy(slot.Path, path, sizeof slot.Path);
 }
 
-void StageExport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
+void StageExport(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot& slot,
                  const RecordLayer& layer) {
-    platform::FileDialog& dialog = dialogs.BitmapFileDialog;
-    slot.ExportHandle = ChooseBitmapFile(dialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName);
-    if (slot.ExportHandle == platform::kInvalidFile) return;
+    if (!ChooseBitmapPath(dialogs.BitmapFileDialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName)) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
+    slot.ExportHandle = OpenBitmapFile(path, BitmapUse::Export, world.Path);
+    if (slot.ExportHandle == platform::kInvalidFile) return;
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
-    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Block * header.Width, layer.Block * header.Height,
-                       layer.Colours)) {
+    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Block * world.Header.Width,
+                       layer.Block * world.Header.Height, layer.Colours)) {
         Stage(slot.ExportStaged, slot, path);
         console::EndLine(console::Done());
-    } else {
-        const console::LineEnd end = HeaderError("writing", platform::LastError());
-        platform::CloseFile(slot.ExportHandle);
-        console::EndLine(end);
+        return;
     }
+    const console::LineEnd end = HeaderError("writing", platform::LastError());
+    platform::CloseFile(slot.ExportHandle);
+    const std::string removed = RemoveUnfinishedExport(path, layer.Name);
+    console::EndLine(end);
+    platform::SayLine(removed);
 }
 
-void StageImport(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot& slot,
+void StageImport(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot& slot,
                  const RecordLayer& layer) {
-    platform::FileDialog& dialog = dialogs.BitmapFileDialog;
-    slot.ImportHandle = ChooseBitmapFile(dialog, BitmapUse::Import, layer.ImportTitle, "");
-    if (slot.ImportHandle == platform::kInvalidFile) return;
+    if (!ChooseBitmapPath(dialogs.BitmapFileDialog, BitmapUse::Import, layer.ImportTitle, "")) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
+    const platform::FileHandle file = OpenBitmapFile(path, BitmapUse::Import, world.Path);
+    if (file == platform::kInvalidFile) return;
     console::Print(std::string("Reading ") + path + " header...");
     // Sizes are 32-bit products, as the header fields hold them. A file of
     // another kind is decoded here, so its refusal comes before any move.
-    const ImportLayer target{layer.Name, layer.Colours, layer.Block * header.Width, layer.Block * header.Height,
-                             layer.Block};
-    std::string note;
-    const console::LineEnd end = OpenImportSource(bitmap.Head, slot.ImportHandle, target, path, &slot.Import, &note);
-    if (console::IsDone(end))
+    const ImportLayer target{
+        layer.Name,  layer.Colours,     layer.Block * world.Header.Width, layer.Block * world.Header.Height,
+        layer.Block, world.RecordsApart};
+    const ImportVerdict verdict = OpenImportSource(bitmap.Head, file, target, path, &slot.Import);
+    if (verdict.Outcome == Verdict::Accepted)
         Stage(slot.ImportStaged, slot, path);
     else
-        platform::CloseFile(slot.ImportHandle);
-    console::EndLine(end);
-    if (!note.empty()) platform::SayLine(note);
+        CloseImportSource(slot.Import);
+    console::EndLine(EndOf(verdict));
 }
 
 }  // namespace
@@ -70,12 +71,12 @@ platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char
     return platform::Answer::Cancel;
 }
 
-void StageLayers(DialogState& dialogs, const WldHeader& header, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
+void StageLayers(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
         const RecordLayer& layer = kRecordLayers[i];
         const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, layer.ExportTitle);
-        if (answer == platform::Answer::Yes) StageExport(dialogs, header, bitmap, layers[i], layer);
-        if (answer == platform::Answer::No) StageImport(dialogs, header, bitmap, layers[i], layer);
+        if (answer == platform::Answer::Yes) StageExport(dialogs, world, bitmap, layers[i], layer);
+        if (answer == platform::Answer::No) StageImport(dialogs, world, bitmap, layers[i], layer);
     }
     console::PrintLine("");
 }

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "bitmap/bitmap_file.h"
 #include "bitmap/bmp.h"
 #include "bitmap/import_source.h"
 #include "move/bitmap_layout.h"
@@ -32,7 +34,6 @@ struct StagedLayer {
     bool Import;
     LayerGeometry Geometry;
     platform::Memory<std::uint8_t> Band;
-    std::uint32_t Got;               // import: the band's bytes the file still held
     std::uint64_t RowAt[kMaxBlock];  // block row k of cell 0 within the band
     std::uint64_t Changed;           // import: cells whose bytes differ from what their record held
     std::uint64_t Zeroed;            // import: values of Limit or more set to 0
@@ -75,24 +76,17 @@ void AllocateBands(StagedLayers& staged) {
         staged.Layers[i].Band = platform::Allocate<std::uint8_t>(BandLength(staged.Layers[i].Geometry));
 }
 
-// Where an import stores map row y's band: image row Block y + Block - 1
-// comes first when stored bottom-up, Block y when top-down.
-std::uint64_t ImportBandPosition(const ImportSource& source, std::uint32_t block, std::uint32_t y) {
-    const std::uint64_t first = std::uint64_t{block} * y;
-    return PictureRowAt(source, source.TopDown ? first : first + block - 1);
-}
-
-// Import bands are read whole; a file that ends early delivers fewer bytes.
+// Import bands are read whole: a file that no longer holds them stops the move.
 bool ReadImportBands(StagedLayers& staged, std::uint32_t y, MoveFailure& failure) {
     for (int i = 0; i < staged.Count; ++i) {
         StagedLayer& layer = staged.Layers[i];
         if (!layer.Import) continue;
-        const ImportSource& source = layer.Slot->Import;
-        if (!NoteMove(failure,
-                      ReadImportAt(source, ImportBandPosition(source, layer.Layer->Block, y), layer.Band.get(),
-                                   static_cast<std::uint32_t>(BandLength(layer.Geometry)), &layer.Got),
-                      "reading", layer.Slot->Path))
+        const std::uint32_t block = layer.Layer->Block;
+        std::uint32_t code = 0;
+        if (!ReadPictureRows(layer.Slot->Import, std::uint64_t{block} * y, block, layer.Band.get(), &code)) {
+            NoteFailure(failure, code, "reading", layer.Slot->Path);
             return false;
+        }
     }
     return true;
 }
@@ -122,8 +116,6 @@ struct CellWork {
     std::uint8_t Limit;
     std::uint8_t* Band;
     std::uint64_t RowAt[kMaxBlock];
-    std::uint64_t Got;
-    std::uint64_t WholeUpTo;  // the cells before it have their whole block in the band
     std::uint64_t Changed;
     std::uint64_t Zeroed;
 };
@@ -135,12 +127,7 @@ CellWork WorkOf(const StagedLayer& layer) {
     work.RecordByte = layer.Layer->RecordByte;
     work.Limit = layer.Layer->Limit;
     work.Band = layer.Band.get();
-    work.Got = layer.Got;
     std::memcpy(work.RowAt, layer.RowAt, sizeof work.RowAt);
-    // A cell's block row that lies furthest into the band ends it: when that
-    // arrived, all did.
-    const std::uint64_t furthest = *std::max_element(work.RowAt, work.RowAt + work.Block) + work.Block;
-    work.WholeUpTo = layer.Got < furthest ? 0 : (layer.Got - furthest) / work.Block + 1;
     return work;
 }
 
@@ -160,20 +147,15 @@ void ApplyLimit(std::uint8_t* bytes, std::uint32_t count, std::uint8_t limit, st
     }
 }
 
-// Imports into one cell's record: the bytes of its block that the band
-// holds, the others kept as the record held them.
+// Imports into one cell's record: the bytes of its block from the band.
 void ImportCell(CellWork& work, std::uint8_t* record, std::uint32_t x) {
     std::uint8_t* bytes = record + work.RecordByte;
     const std::uint64_t column = std::uint64_t{work.Block} * x;
     std::uint8_t before[kMaxBlock * kMaxBlock];
     const std::uint32_t size = work.Block * work.Block;
     std::memcpy(before, bytes, size);
-    for (std::uint32_t k = 0; k < work.Block; ++k) {
-        const std::uint64_t at = work.RowAt[k] + column;
-        if (at >= work.Got) continue;
-        std::memcpy(bytes + work.Block * k, work.Band + at,
-                    static_cast<std::size_t>(std::min<std::uint64_t>(work.Block, work.Got - at)));
-    }
+    for (std::uint32_t k = 0; k < work.Block; ++k)
+        std::memcpy(bytes + work.Block * k, work.Band + work.RowAt[k] + column, work.Block);
     if (work.Limit != 0) ApplyLimit(bytes, size, work.Limit, work.Zeroed);
     work.Changed += std::memcmp(before, bytes, size) != 0;
 }
@@ -201,8 +183,7 @@ void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recor
     for (std::uint32_t k = 0; k < kBlock; ++k) rows[k] = work.Band + work.RowAt[k];
     const std::uint8_t limit = work.Limit;
     std::uint64_t changed = 0, zeroed = 0;
-    const std::uint32_t whole = static_cast<std::uint32_t>(std::min<std::uint64_t>(work.WholeUpTo, width));
-    for (std::uint32_t x = 0; x < whole; ++x) {
+    for (std::uint32_t x = 0; x < width; ++x) {
         std::uint8_t* block = records + recordOffsets[x] + work.RecordByte;
         std::uint8_t before[kBlock * kBlock];
         std::memcpy(before, block, sizeof before);
@@ -213,8 +194,6 @@ void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recor
     }
     work.Changed += changed;
     work.Zeroed += zeroed;
-    // A band the file cut short: the cells it ends in, and the cells after.
-    for (std::uint32_t x = whole; x < width; ++x) ImportCell(work, records + recordOffsets[x], x);
 }
 
 void ExportRowOf(const CellWork& work, const std::uint8_t* records, const std::uint32_t* offsets, std::uint32_t width) {
@@ -266,9 +245,11 @@ void MoveRowCells(StagedLayers& staged, RecordBatch& batch, std::uint32_t width,
     }
 }
 
-// Every row of the batch: its import bands in, its cells, its export bands out.
-void MoveBatchRows(StagedLayers& staged, RecordBatch& batch, std::uint32_t width, MoveFailure& failure) {
-    for (std::uint32_t r = 0; r < batch.RowCount; ++r) {
+// Every row of the batch, in the pass's order: its import bands in, its
+// cells, its export bands out.
+void MoveBatchRows(StagedLayers& staged, RecordBatch& batch, std::uint32_t width, bool topFirst, MoveFailure& failure) {
+    for (std::uint32_t i = 0; i < batch.RowCount; ++i) {
+        const std::uint32_t r = topFirst ? batch.RowCount - 1 - i : i;
         const std::uint32_t y = batch.TopRow - r;
         if (!ReadImportBands(staged, y, failure)) return;
         MoveRowCells(staged, batch, width, r);
@@ -276,15 +257,45 @@ void MoveBatchRows(StagedLayers& staged, RecordBatch& batch, std::uint32_t width
     }
 }
 
+std::uint64_t ChangedSoFar(const StagedLayers& staged) {
+    std::uint64_t changed = 0;
+    for (int i = 0; i < staged.Count; ++i) changed += staged.Layers[i].Changed;
+    return changed;
+}
+
+// One batch of records: in, moved, and back where the imports changed a
+// byte of them. The backup and the move's marker come right before the
+// first batch that goes back.
+void MoveBatch(const WorldFile& world, WorldBackup& backup, StagedLayers& staged, RecordBatch& batch, bool topFirst,
+               MoveFailure& failure) {
+    if (!ReadBatch(world, world.OffsetRow, batch, failure)) return;
+    // Cells that share record bytes may change them and back: only the bytes can tell.
+    const bool compareBytes = staged.AnyImport && batch.Overlapping;
+    if (compareBytes) KeepRecordsAsRead(batch);
+    const std::uint64_t changedBefore = ChangedSoFar(staged);
+    MoveBatchRows(staged, batch, world.Header.Width, topFirst, failure);
+    // What was moved in goes back even after a failure: nothing is rolled back.
+    const bool changed = compareBytes ? RecordsChanged(batch) : ChangedSoFar(staged) != changedBefore;
+    if (changed && BeginWorldWrites(backup, world.Handle, world.Path, failure)) WriteBatch(world, batch, failure);
+}
+
+// Closes every staged file; a failed close of an export may lose written
+// data, so it is a failed write.
 void CloseStagedFiles(LayerSlot (&slots)[kLayerCount], MoveFailure& failure) {
     for (LayerSlot& slot : slots) {
-        // A failed close of an export may lose written data: it is a failed write.
         if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
-        if (slot.ImportStaged) {
-            platform::CloseFile(slot.ImportHandle);
-            slot.Import.Decoded.reset();
-        }
+        if (slot.ImportStaged) CloseImportSource(slot.Import);
     }
+}
+
+// An export of a pass that stopped holds part of its layer: every one goes.
+std::vector<std::string> RemoveUnfinishedExports(const StagedLayers& staged) {
+    std::vector<std::string> said;
+    for (int i = 0; i < staged.Count; ++i) {
+        const StagedLayer& layer = staged.Layers[i];
+        if (!layer.Import) said.push_back(RemoveUnfinishedExport(layer.Slot->Path, layer.Layer->Name));
+    }
+    return said;
 }
 
 // "0, 1 and 2" for a limit of 3.
@@ -294,13 +305,14 @@ std::string KeptValues(std::uint8_t limit) {
     return kept;
 }
 
-// After a complete import: what it changed in each imported layer, in the
-// table's order.
+// After a complete import: how each imported layer was taken and what it
+// changed, in the table's order.
 void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
     for (const RecordLayer& row : kRecordLayers) {
         for (int i = 0; i < staged.Count; ++i) {
             const StagedLayer& layer = staged.Layers[i];
             if (layer.Layer != &row || !layer.Import) continue;
+            if (!layer.Slot->Import.Note.empty()) platform::SayLine(layer.Slot->Import.Note);
             SayChangedCells(row.Name, layer.Changed, cells);
             if (layer.Zeroed > 0)
                 platform::SayLine(std::string(row.Name) + ": " + Grouped(layer.Zeroed) + " cells held a value of " +
@@ -312,11 +324,11 @@ void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
 
 }  // namespace
 
-void RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]) {
+bool RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]) {
     const std::uint32_t width = world.Header.Width, height = world.Header.Height;
     StagedLayers staged{};
     StageForPass(layers, width, height, staged);
-    if (staged.Count == 0) return;
+    if (staged.Count == 0) return true;
     // An interrupt waits until every record is back and the line is complete.
     platform::HoldInterrupts();
     console::Print("Reading and writing LM data...");
@@ -324,18 +336,19 @@ void RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayer
     AllocateBands(staged);
     RecordBatch batch = AllocateBatch(width);
     MoveFailure failure{};
-    // No layer moves, exports included, unless the world is backed up first.
-    if (staged.AnyImport) BackUpWorld(backup, world.Handle, world.Path, failure);
-    for (std::uint32_t top = height; top > 0 && !failure.Failed; top -= batch.RowCount) {
-        StartBatch(batch, top);
-        if (!ReadBatch(world, world.OffsetRow, batch, failure)) break;
-        MoveBatchRows(staged, batch, width, failure);
-        // What was moved in goes back even after a failure: nothing is rolled back.
-        if (staged.AnyImport) WriteBatch(world, batch, failure);
+    constexpr bool kTopFirst = false;
+    for (std::uint32_t done = 0; done < height && !failure.Failed; done += batch.RowCount) {
+        StartBatch(batch, done, height, kTopFirst);
+        MoveBatch(world, backup, staged, batch, kTopFirst, failure);
     }
     CloseStagedFiles(layers, failure);
+    EndWorldWrites(backup, world.Handle, world.Path, failure);
+    const std::vector<std::string> removed =
+        failure.Failed ? RemoveUnfinishedExports(staged) : std::vector<std::string>();
     console::EndLine(EndOf(failure));
     TellBackup(backup);
+    for (const std::string& note : removed) platform::SayLine(note);
     if (staged.AnyImport && !failure.Failed) SayImportCounts(staged, std::uint64_t{width} * height);
     platform::ReleaseInterrupts();
+    return !failure.Failed;
 }

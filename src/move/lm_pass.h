@@ -10,13 +10,14 @@
 
 struct LayerSlot {
     platform::FileHandle ExportHandle;
-    platform::FileHandle ImportHandle;
     bool ExportStaged;
     bool ImportStaged;
-    ImportSource Import;                       // import: where its stored rows come from
+    ImportSource Import;                       // import: its file, and where its picture rows come from
     char Path[platform::kFileNameBufferSize];  // kept for the pass's error line
 };
 
 // Moves every staged layer in one pass over the records, then closes their
-// files. An import backs the world up first (once a run).
-void RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);
+// files. The world is backed up, and the move marked, right before the first
+// batch of records that changes goes back; an export of a pass that stops is
+// removed. True when the pass's line ended "Done!" (or nothing was staged).
+bool RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);

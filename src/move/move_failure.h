@@ -13,13 +13,19 @@ struct MoveFailure {
     bool Failed;
     std::uint32_t Code;
     const char* Action;  // "reading" or "writing"
-    const char* Path;
-    std::string Advice;  // what to do, beyond what the code means
+    std::string Path;
+    std::string Advice;  // what happened to this file and what to do, before what the code means
 };
 
-// Keeps the first failure only; returns ok.
+// Keeps the first failure only.
+inline void NoteFailure(MoveFailure& failure, std::uint32_t code, const char* action, std::string path,
+                        std::string advice = {}) {
+    if (!failure.Failed) failure = {true, code, action, std::move(path), std::move(advice)};
+}
+
+// The same for a call that reports through LastError(); returns ok.
 inline bool NoteMove(MoveFailure& failure, bool ok, const char* action, const char* path) {
-    if (!ok && !failure.Failed) failure = {true, platform::LastError(), action, path, {}};
+    if (!ok) NoteFailure(failure, platform::LastError(), action, path);
     return ok;
 }
 

@@ -58,12 +58,13 @@ void SortRecords(const std::uint32_t* positions, std::uint32_t rowCount, std::ui
     }
 }
 
+// Every read of the world must deliver its bytes: one that comes up short
+// means the file shrank under the run.
 bool TransferFile(const WorldFile& world, Transfer transfer, std::uint64_t position, std::uint8_t* bytes,
                   std::uint32_t count, MoveFailure& failure) {
     std::uint32_t done = 0;
     if (transfer == Transfer::Read)
-        return NoteMove(failure, platform::ReadFileAt(world.Handle, position, bytes, count, &done), "reading",
-                        world.Path);
+        return NoteMove(failure, platform::ReadExactlyAt(world.Handle, position, bytes, count), "reading", world.Path);
     return NoteMove(failure, platform::WriteFileAt(world.Handle, position, bytes, count, &done), "writing", world.Path);
 }
 
@@ -109,7 +110,14 @@ bool ReadPositions(const WorldFile& world, std::uint32_t* tableRow, RecordBatch&
         const std::uint64_t row = kOffsetTableStart + std::uint64_t{4} * width * (batch.TopRow - r);
         if (!TransferFile(world, Transfer::Read, row, table, 4 * width, failure)) return false;
         std::uint32_t* positions = batch.Positions.get() + std::uint64_t{r} * width;
-        for (std::uint32_t x = 0; x < width; ++x) positions[x] = le::Get32(table + 4 * x);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            positions[x] = le::Get32(table + 4 * x);
+            // Rewritten since the world was checked: nothing of it can be trusted.
+            if (!RecordLiesInside(positions[x], OffsetTableEnd(world.Header), world.Size)) {
+                NoteFailure(failure, platform::ShortReadCode(), "reading", world.Path);
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -173,11 +181,11 @@ RecordBatch AllocateBatch(std::uint32_t width) {
     return batch;
 }
 
-void StartBatch(RecordBatch& batch, std::uint32_t top) {
+void StartBatch(RecordBatch& batch, std::uint32_t done, std::uint32_t height, bool topFirst) {
     const std::uint64_t cells = batch.Scattered ? kScatteredBatchCells : kOrderedBatchCells;
-    batch.TopRow = top - 1;
-    batch.RowCount =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(1, cells / batch.Width), top));
+    batch.RowCount = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::max<std::uint64_t>(1, cells / batch.Width), height - done));
+    batch.TopRow = topFirst ? done + batch.RowCount - 1 : height - done - 1;
 }
 
 bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure) {
@@ -187,6 +195,7 @@ bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& bat
                                       batch.CellOffsets.get());
     batch.PieceCount = plan.Count;
     batch.Overlapping = plan.Overlapping;
+    batch.RecordBytes = plan.RecordBytes;
     if (plan.RecordBytes > batch.RecordCapacity) {
         batch.Records = platform::Allocate<std::uint8_t>(plan.RecordBytes);
         batch.RecordCapacity = plan.RecordBytes;
@@ -197,4 +206,16 @@ bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& bat
 
 bool WriteBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure) {
     return MoveRecords(world, batch, Transfer::Write, failure);
+}
+
+void KeepRecordsAsRead(RecordBatch& batch) {
+    if (batch.RecordBytes > batch.BeforeCapacity) {
+        batch.Before = platform::Allocate<std::uint8_t>(batch.RecordBytes);
+        batch.BeforeCapacity = batch.RecordBytes;
+    }
+    if (batch.RecordBytes > 0) std::memcpy(batch.Before.get(), batch.Records.get(), batch.RecordBytes);
+}
+
+bool RecordsChanged(const RecordBatch& batch) {
+    return batch.RecordBytes > 0 && std::memcmp(batch.Before.get(), batch.Records.get(), batch.RecordBytes) != 0;
 }

@@ -60,11 +60,12 @@ Span NextSpan(const RecordPiece* pieces, std::size_t count, std::size_t first);
 struct RecordBatch {
     std::uint32_t Width;
     std::uint64_t Capacity;  // cells the per-cell buffers hold
-    std::uint32_t TopRow;    // the batch's first map row; its other rows lie below
+    std::uint32_t TopRow;    // the batch's highest map row (r = 0); its other rows count down from it
     std::uint32_t RowCount;
     bool Scattered;    // the last batch's records lay far apart
     bool Overlapping;  // two cells of the batch share record bytes
     std::size_t PieceCount;
+    std::uint64_t RecordBytes;  // the batch's records in memory
     std::uint64_t RecordCapacity;
     platform::Memory<std::uint32_t> Positions;  // per cell: the table entry
     platform::Memory<std::uint64_t> Keys;       // position << 32 | cell, in file order
@@ -74,18 +75,29 @@ struct RecordBatch {
     platform::Memory<std::uint32_t> CellOffsets;  // each cell's record in Records
     platform::Memory<std::uint8_t> Records;
     platform::Memory<std::uint8_t> Window;
+    platform::Memory<std::uint8_t> Before;  // the records as read, where cells share bytes
+    std::uint64_t BeforeCapacity;
 };
 
 // Buffers for the batches of a world this wide.
 RecordBatch AllocateBatch(std::uint32_t width);
 
-// The next batch: rows from top - 1 downwards, as many as suit the way the
-// last batch's records lay.
-void StartBatch(RecordBatch& batch, std::uint32_t top);
+// The next batch of a pass that has moved done of height rows, as many rows
+// as suit the way the last batch's records lay: the next ones up from the
+// bottom map row, or down from the top one when the pass goes top first.
+void StartBatch(RecordBatch& batch, std::uint32_t done, std::uint32_t height, bool topFirst);
 
 // The batch's table rows, read through tableRow (one row of the offset
-// table), then its records.
+// table), then its records. A record outside the limits the world was
+// checked against at load, or a read that comes up short, is a failed read:
+// the world changed under the run.
 bool ReadBatch(const WorldFile& world, std::uint32_t* tableRow, RecordBatch& batch, MoveFailure& failure);
+
+// Keeps the batch's records as read, to tell afterwards whether anything
+// changed; for batches whose cells share record bytes, where counting the
+// cells that changed cannot tell.
+void KeepRecordsAsRead(RecordBatch& batch);
+bool RecordsChanged(const RecordBatch& batch);
 // Every record of the batch back to the file.
 bool WriteBatch(const WorldFile& world, RecordBatch& batch, MoveFailure& failure);
 

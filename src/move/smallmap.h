@@ -1,5 +1,5 @@
-// SmallMap moves at once, row by row, between its block in the world file
-// and a bitmap file.
+// SmallMap moves at once, a chunk of rows at a time, between its block in the
+// world file and a bitmap file.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,9 @@ struct SmallMapBlock {
 };
 
 // Each asks for the bitmap in the dialog, then moves the block; every line
-// it prints is its own, and it never ends the run. An import backs the world
-// up before its rows move.
-void ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
-void ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog, BitmapState& bitmap);
+// it prints is its own, and it never ends the run. True when its step ended
+// "Done!". An import backs the world up, and leaves its marker, right before
+// its first row that changes the block; one that changes nothing writes
+// nothing. An export that stops removes its file.
+bool ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
+bool ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog, BitmapState& bitmap);

@@ -4,54 +4,63 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform::words {
 
-inline constexpr char kInUse[] =
-    "the file is in use: another program, another run of velmarsh or another layer of this run has it open. "
-    "Close it there (or choose another file), then run again.";
-inline constexpr char kAccessDenied[] =
-    "access denied: the file is read-only, or you may not change it or its folder. "
-    "Make it writable (clear its read-only mark or give yourself write permission), or work on a copy in a folder "
-    "of your own.";
-inline constexpr char kReadOnlyDisk[] =
-    "the disk is read-only (write-protected, or mounted read-only). "
-    "Copy the world and its bitmaps to a writable disk and run there.";
-inline constexpr char kDiskFull[] =
-    "the disk is full (or your quota on it is used up). Free some space or choose another disk, then run again.";
-inline constexpr char kNotFound[] =
-    "the file, or a folder on its path, does not exist. Check the name and the folder (create a missing folder "
-    "first), then run again.";
-inline constexpr char kNoFolder[] = "a folder on the path does not exist. Check the path, or create the folder first.";
-inline constexpr char kBadName[] =
-    "the system cannot take this name: it holds a character that the disk does not allow (such as : * ? \" < > |) "
-    "or is a reserved name. Choose another name.";
-inline constexpr char kTooLong[] =
-    "the path is too long for the system. Use a shorter name, or move the files to a folder with a shorter path.";
-inline constexpr char kTooLarge[] =
-    "the file would grow past the largest size allowed here (a limit set for this program, or the largest file "
-    "of the disk's file system, 4 GiB on FAT32). Raise the limit or choose another disk.";
-inline constexpr char kDeviceFault[] =
-    "the disk reported a read or write fault. Check the disk (its cable, card or network connection) and copy the "
-    "world to a sound disk.";
-inline constexpr char kTooManyFiles[] = "too many files are open on this system. Close some programs, then run again.";
-inline constexpr char kNoDevice[] =
-    "the drive is not there or not ready. Insert or connect it, or choose another drive.";
-inline constexpr char kNetwork[] =
-    "the network folder cannot be reached. Check the connection, or copy the files to a local disk.";
-inline constexpr char kOutOfMemory[] = "the system is out of memory. Close some programs, then run again.";
-inline constexpr char kIsFolder[] = "the name is that of a folder, not of a file. Choose a file.";
-inline constexpr char kNotSupported[] =
-    "the disk's file system does not support what the tool needs. Copy the files to a local disk and run there.";
-inline constexpr char kLinkLoop[] =
-    "the path holds links that lead in a circle. Choose the file by a path without them.";
+// What a code means, and the next step that helps in general.
+struct Words {
+    const char* Meaning;
+    const char* Next;
+};
+
+inline constexpr Words kInUse = {
+    "the file is in use: another program, another run of velmarsh or another layer of this run has it open",
+    "Close it there (or choose another file), then run again."};
+inline constexpr Words kAccessDenied = {"access denied: the file is read-only, or you may not change it or its folder",
+                                        "Make it writable (clear its read-only mark or give yourself write "
+                                        "permission), or work on a copy in a folder of your own."};
+inline constexpr Words kReadOnlyDisk = {"the disk is read-only (write-protected, or mounted read-only)",
+                                        "Copy the world and its bitmaps to a writable disk and run there."};
+inline constexpr Words kDiskFull = {"the disk is full (or your quota on it is used up)",
+                                    "Free some space or choose another disk, then run again."};
+inline constexpr Words kNotFound = {"the file, or a folder on its path, does not exist",
+                                    "Check the name and the folder (create a missing folder first), then run again."};
+inline constexpr Words kNoFolder = {"a folder on the path does not exist",
+                                    "Check the path, or create the folder first."};
+inline constexpr Words kBadName = {
+    "the system cannot take this name: it holds a character that the disk does not allow (such as : * ? \" < > |) or "
+    "is a reserved name",
+    "Choose another name."};
+inline constexpr Words kTooLong = {"the path is too long for the system",
+                                   "Use a shorter name, or move the files to a folder with a shorter path."};
+inline constexpr Words kTooLarge = {
+    "the file would grow past the largest size allowed here (a limit set for this program, or the largest file of the "
+    "disk's file system, 4 GiB on FAT32)",
+    "Raise the limit or choose another disk."};
+inline constexpr Words kDeviceFault = {
+    "the disk reported a read or write fault",
+    "Check the disk (its cable, card or network connection) and copy the world to a sound disk."};
+inline constexpr Words kTooManyFiles = {"too many files are open on this system",
+                                        "Close some programs, then run again."};
+inline constexpr Words kNoDevice = {"the drive is not there or not ready",
+                                    "Insert or connect it, or choose another drive."};
+inline constexpr Words kNetwork = {"the network folder cannot be reached",
+                                   "Check the connection, or copy the files to a local disk."};
+inline constexpr Words kOutOfMemory = {"the system is out of memory", "Close some programs, then run again."};
+inline constexpr Words kIsFolder = {"the name is that of a folder, not of a file", "Choose a file."};
+inline constexpr Words kNotSupported = {"the disk's file system does not support what the tool needs",
+                                        "Copy the files to a local disk and run there."};
+inline constexpr Words kLinkLoop = {
+    "the path holds links that lead in a circle, or its name is a link that points nowhere",
+    "Choose the file by a path without them (an export never creates a file through a link)."};
 
 enum class System { Posix, Windows };
 
 struct ErrorWords {
     std::uint32_t Posix;    // 0: no such code
     std::uint32_t Windows;  // 0: no such code
-    const char* Words;
+    Words Text;
 };
 
 // Linux's errno numbers and the Windows system error codes that mean the same.
@@ -91,11 +100,16 @@ inline constexpr ErrorWords kErrorWords[] = {
 };
 
 // The words for a code of the given system; nullptr for a code not in the table.
-constexpr const char* WordsFor(std::uint32_t code, System system) {
+constexpr const Words* WordsFor(std::uint32_t code, System system) {
     if (code == 0) return nullptr;
     for (const ErrorWords& row : kErrorWords)
-        if ((system == System::Posix ? row.Posix : row.Windows) == code) return row.Words;
+        if ((system == System::Posix ? row.Posix : row.Windows) == code) return &row.Text;
     return nullptr;
 }
+
+// Which column of the table this build reads, and the system's own words for
+// a code the table does not hold; each system's file layer gives them.
+System ThisSystem();
+std::string SystemErrorText(std::uint32_t code);
 
 }  // namespace platform::words

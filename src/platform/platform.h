@@ -27,7 +27,9 @@ inline constexpr FileHandle kInvalidFile = -1;
 enum class Share { None, Read };
 enum class Disposition { OpenExisting, CreateAlways };
 
-// Failure returns kInvalidFile; LastError() then gives the reason.
+// Failure returns kInvalidFile; LastError() then gives the reason. A create
+// never makes a file through a link that points nowhere: that fails as a
+// loop of links (ELOOP 40); a link to an existing file opens that file.
 FileHandle OpenFile(const char* path, Share share, Disposition disposition);
 
 // Reads up to count bytes; at or past the end of the file it succeeds with
@@ -44,21 +46,70 @@ bool CloseFile(FileHandle file);
 // The operating system's code for the last failed call of this layer.
 std::uint32_t LastError();
 
+// The system's codes for a read that came up short where bytes were expected
+// (EIO 5; ERROR_HANDLE_EOF 38 on Windows) and for a file in use (EBUSY 16;
+// ERROR_SHARING_VIOLATION 32).
+std::uint32_t ShortReadCode();
+std::uint32_t InUseCode();
+
+// Reads exactly count bytes at position; fewer is a failure with ShortReadCode().
+bool ReadExactlyAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count);
+
+// Whether an open file is locked against other runs: false only where the
+// file system takes no locks and the open went ahead without one.
+bool IsLocked(FileHandle file);
+
+// The file's data on disk.
+bool FlushFile(FileHandle file);
+// The folder that holds path on disk, so that a name made or removed there
+// lasts; nothing to do on Windows, whose file systems journal their names.
+bool FlushFolderOf(const char* path);
+
+// A new empty file at path, never through a link: whatever stands there by
+// that name (a stale file, a link) is first removed, never followed, then
+// the file is created exclusively without following links. Its permission
+// bits are those of modeOf (kInvalidFile: read and write for the owner),
+// set through the new handle. Fails when another process takes the name
+// between the two steps.
+FileHandle CreateNewFile(const char* path, FileHandle modeOf);
+
+// Opens an existing file for reading alone, held against nobody (the backup
+// read back into the world).
+FileHandle OpenForReading(const char* path);
+
+// Whether anything stands at path; a link is not followed.
+bool Exists(const char* path);
+
+// Removes the name path; a link is removed itself, never its target.
+bool RemoveFile(const char* path);
+
+// Removes an export that did not complete. Only the last part of the path is
+// looked at: where it is a symbolic link, nothing is removed and target
+// receives what it points to.
+enum class Removal { Removed, Link, Failed };
+Removal RemoveExport(const char* path, std::string* target);
+
 // The calls of SaveFileCopy, to say which one failed.
 enum class CopyStep { Create, Write, Flush, Rename };
 
 // Copies the open file source, whole, to path: written to tempPath (in the
-// same folder), flushed to disk, renamed over whatever stands at path, the
-// folder flushed; so path holds either what it held before or the whole copy.
-// Reads through the handle, leaving its position alone. A file that this run
-// (or another) holds open at path is not replaced: the code of a file in use.
-// On failure tempPath is gone again, LastError() gives the failed call's code
-// and *failed its step.
+// same folder, made by CreateNewFile), flushed to disk, renamed over whatever
+// stands at path (a link there is replaced, never its target), the folder
+// flushed; so path holds either what it held before or the whole copy. Reads
+// through the handle, leaving its position alone. A file that this run (or
+// another) holds open at path is not replaced (the code of a file in use),
+// nor a read-only one (access denied). On failure tempPath is gone again,
+// LastError() gives the failed call's code and *failed its step.
 bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed);
 
-// One line in words for such a code: "Error N means " what it means, and
-// what to do next.
-std::string DescribeError(std::uint32_t code);
+// What such a code means, in words ("the disk is full"), and the next step
+// that helps in general; one table for both systems, the system's own words
+// for a code it does not hold.
+struct ErrorMeaning {
+    std::string Meaning;
+    std::string Next;
+};
+ErrorMeaning DescribeError(std::uint32_t code);
 
 // ---- Dialogs and message box --------------------------------------------
 

@@ -57,12 +57,20 @@ inline LineEnd RefusalEnd(std::string line, std::string advice) {
 }
 inline bool IsDone(const LineEnd& end) { return end.Action == nullptr && end.Refusal.empty(); }
 
-// An error's advice follows what its code means, on the same line.
+// The note after an error line: what happened to this file, when there is
+// more to say, then what the code means; else what the code means and the
+// next step that helps in general.
+inline std::string ErrorNote(std::uint32_t code, std::string_view advice) {
+    const platform::ErrorMeaning words = platform::DescribeError(code);
+    const std::string means = "Error " + Dec(code) + " means " + words.Meaning + ".";
+    return advice.empty() ? means + " " + words.Next : std::string(advice) + " " + means;
+}
+
 inline void EndLine(const LineEnd& end) {
     if (end.Action != nullptr) {
         PrintLine("Error " + Dec(end.Code) + " " + end.Action + " " + end.What + "!");
         ++FailureLines();
-        platform::SayLine(platform::DescribeError(end.Code) + (end.Advice.empty() ? "" : " " + end.Advice));
+        platform::SayLine(ErrorNote(end.Code, end.Advice));
     } else if (!end.Refusal.empty()) {
         PrintRefusal(end.Refusal, end.Advice);
     } else {
@@ -72,8 +80,8 @@ inline void EndLine(const LineEnd& end) {
 
 // "Error <code> <action> <what>!" as a line of its own, then on standard
 // error what the code means and what to do next.
-inline void PrintErrorLine(std::uint32_t code, const char* action, std::string_view what) {
-    EndLine(ErrorEnd(code, action, std::string(what)));
+inline void PrintErrorLine(std::uint32_t code, const char* action, std::string_view what, std::string advice = {}) {
+    EndLine(ErrorEnd(code, action, std::string(what), std::move(advice)));
 }
 
 }  // namespace console

@@ -30,6 +30,8 @@ struct WorldFile {
     char Path[platform::kFileNameBufferSize];  // kept: the dialogs reuse their buffer
     WldHeader Header;
     std::uint32_t* OffsetRow;  // one row of the offset table, Width entries
+    std::uint64_t Size;        // as the limits were checked: moves trust no record beyond them
+    bool RecordsApart;         // the table lists records in file order, none sharing a byte
 };
 
 // Fills the fields from Raw.
@@ -58,5 +60,7 @@ std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t pos
 bool ReadWldHeader(WorldFile& world);
 void ShowWldHeader(const WldHeader& header);
 // Refuses, with one line, a world whose table, SmallMap block or records
-// do not lie inside the file. Reads the table in pieces.
-bool CheckWorldLimits(const WorldFile& world);
+// do not lie inside the file; notes whether the records lie apart in table
+// order, so that their order of moving cannot matter. Reads the table in
+// pieces.
+bool CheckWorldLimits(WorldFile& world);

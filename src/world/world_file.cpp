@@ -1,3 +1,4 @@
+#include <cstring>
 #include <vector>
 
 #include "platform/le_bytes.h"
@@ -55,6 +56,18 @@ constexpr char kDamagedAdvice[] =
     "The header points outside the file's data: the file is damaged, or not a world file. Nothing was changed; copy "
     "the world again from the game or from a backup.";
 
+// A file chosen as the world that is an image: named as such, since the
+// refusal's own advice (cut short, damaged) would mislead.
+std::string ImageInsteadOfWorld(const std::uint8_t* raw) {
+    const char* what = nullptr;
+    if (raw[0] == 'B' && raw[1] == 'M') what = "a BMP image";
+    if (std::memcmp(raw, "\x89PNG", 4) == 0) what = "a PNG image";
+    if (std::memcmp(raw, "\xFF\xD8\xFF", 3) == 0) what = "a JPEG image";
+    if (what == nullptr) return {};
+    return std::string("The file is ") + what + ", not a world file: choose the game's WOODS.WLD (a layer's " +
+           "bitmap goes to its layer's question, after the world). Nothing was changed.";
+}
+
 }  // namespace
 
 WorldRefusal JudgeWorldSpan(const WldHeader& header, std::uint64_t fileSize) {
@@ -76,7 +89,7 @@ std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t pos
     return {};
 }
 
-bool CheckWorldLimits(const WorldFile& world) {
+bool CheckWorldLimits(WorldFile& world) {
     const WldHeader& header = world.Header;
     std::uint64_t fileSize = 0;
     if (!platform::GetFileSize(world.Handle, &fileSize)) {
@@ -85,9 +98,13 @@ bool CheckWorldLimits(const WorldFile& world) {
     }
     const WorldRefusal refusal = JudgeWorldSpan(header, fileSize);
     if (!refusal.Line.empty()) {
-        console::PrintRefusal(refusal.Line, refusal.Advice);
+        console::PrintRefusal(refusal.Line, ImageInsteadOfWorld(header.Raw).empty() ? std::string(refusal.Advice)
+                                                                                    : ImageInsteadOfWorld(header.Raw));
         return false;
     }
+    world.Size = fileSize;
+    world.RecordsApart = true;
+    std::uint64_t lastEnd = 0;
 
     // The table may be far larger than memory we want to hold: read it in pieces.
     const std::uint64_t tableEnd = OffsetTableEnd(header);
@@ -104,6 +121,8 @@ bool CheckWorldLimits(const WorldFile& world) {
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint64_t cell = first + i;
             const std::uint32_t position = le::Get32(piece.data() + 4 * i);
+            world.RecordsApart = world.RecordsApart && position >= lastEnd;
+            lastEnd = std::uint64_t{position} + kLmRecordSize;
             if (RecordLiesInside(position, tableEnd, fileSize)) continue;
             console::PrintRefusal(
                 JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),

@@ -56,9 +56,10 @@ class Result:
 
 
 # An error line of the report (alone, or ending a progress text), and the note
-# in words that follows each on standard error.
+# in words that follows each on standard error: what happened to the file,
+# when there is more to say, then what the code means.
 ERROR_LINE = re.compile(rb"(?:^|\.\.\.)Error (\d+) [^\r\n]*!\r$", re.M)
-ERROR_NOTE = re.compile(rb"^Error (\d+) means ", re.M)
+ERROR_NOTE = re.compile(rb"^(?:[^\n]*[.!] )?Error (\d+) means ", re.M)
 
 
 def check_error_notes(out, err):

@@ -47,14 +47,16 @@ class SmallMap(ToolTest):
                 write(self.path("edited.bmp"), bytes(edited[:cut]))
                 start = read(path)
                 self.run_tool(["WOODS.WLD", "n", "edited.bmp"] + SKIP_LAYERS)
-                self.assertEqual(read(path), apply_smallmap_import(World(start), bytes(edited[:cut])))
+                # A file cut short changes nothing; a whole one every chunk.
+                expected = apply_smallmap_import(World(start), bytes(edited)) if cut == len(edited) else start
+                self.assertEqual(read(path), expected)
 
     def test_width_2048_needs_a_bigger_boat(self):
         path, before, r = self.export(width=2048, height=1)
         bmp = self.path("smallmap.bmp")
         self.assertOutput(r, header_block(path, World(before).fields) +
                           lines(f"Writing {bmp}...We're going to need a bigger boat.", "Done!", ""))
-        self.assertEqual(read(bmp), expected_export(World(before), "smallmap")[:1078])
+        self.assertFalse(os.path.exists(bmp))  # never made, so never cut short
         write(bmp, expected_export(World(before), "smallmap"))
         r = self.run_tool(["WOODS.WLD", "n", "smallmap.bmp"] + SKIP_LAYERS)
         self.assertIn(lines(f"Importing {bmp}...We're going to need a bigger boat.", "Done!"), r.out)
@@ -115,15 +117,22 @@ class SmallMap(ToolTest):
         self.assertIn(b"SmallMap: this BMP has the palette of a LandType export", r.err)
         self.assertEqual(read(path), apply_smallmap_import(World(before), read(self.path("landtype.bmp"))))
 
-    def test_short_bitmap_writes_what_it_holds(self):
-        for cut in (0, 5, 10, 11, 13, 22, 29, 71):  # rows of 9 pixels in 12 bytes
+    def test_a_cut_short_bitmap_is_refused_but_for_its_last_padding(self):
+        # Rows of 9 pixels in 12 bytes: the last row's pixels end at 69 of 72.
+        full = read(self.bitmap("full.bmp", width=9, height=6, pattern="noise"))
+        for cut, whole in ((0, False), (11, False), (22, False), (68, False), (69, True), (71, True)):
             with self.subTest(cut=cut):
                 path = self.world(width=9, height=6, seed=cut)
                 before = read(path)
                 bmp = self.bitmap("short.bmp", width=9, height=6, pattern="noise", truncate=cut)
                 r = self.run_tool(["WOODS.WLD", "n", "short.bmp"] + SKIP_LAYERS)
-                self.assertIn(lines(f"Importing {bmp}...Done!"), r.out)
-                self.assertEqual(read(path), apply_smallmap_import(World(before), read(bmp)))
+                if whole:
+                    self.assertIn(lines(f"Importing {bmp}...Done!"), r.out)
+                    self.assertEqual(read(path), apply_smallmap_import(World(before), full))
+                else:
+                    self.assertIn(lines(f"Importing {bmp}...{bmp} is not a valid BMP file!", "Done!"), r.out)
+                    self.assertIn(f"The BMP holds {1078 + cut} bytes, and its size needs 1147".encode(), r.err)
+                    self.assertEqual(read(path), before)
 
     def test_rejected_imports_leave_the_world_alone(self):
         # (header options, refusal line, what its note on standard error says)
@@ -133,7 +142,7 @@ class SmallMap(ToolTest):
             ({"compression": 1, "bits": 4}, "BMP is the wrong color depth!", "RLE8 compression with 4 bits"),
             ({"width": 10}, "Width of BMP is not equal to 9!", "The image is 10 x 6 pixels; SmallMap"),
             ({"height": 7, "top_down": True}, "Height of BMP is not equal to 6!", "The image is 9 x 7 pixels"),
-            ({"bits": 24, "truncate": 140}, "{path} is not a valid BMP file!", "before the end of its last pixel row"),
+            ({"bits": 24, "truncate": 140}, "{path} is not a valid BMP file!", "most likely an interrupted copy"),
             ({"truncate": -1}, "{path} is not a valid BMP file!", "holds only 32 bytes"),
         ]
         path = self.world(width=9, height=6)
@@ -167,12 +176,12 @@ class SmallMap(ToolTest):
         for limit, line in ((1000, "Writing {b}...Error 27 writing BMP header!\r\nDone!"),
                             (2048, "Writing {b}...Error 27 writing {b}!")):
             with self.subTest(limit=limit):
-                if os.path.exists(bmp):
-                    os.remove(bmp)
                 r = self.run_tool(["WOODS.WLD", "y", ""] + SKIP_LAYERS, file_limit=limit)
                 self.assertOutput(r, header_block(path, World(before).fields) +
                                   line.format(b=bmp).encode() + CRLF + CRLF)
-                self.assertEqual(os.path.getsize(bmp), limit)
+                # A file cut short is no export: it is gone, and standard error says so.
+                self.assertFalse(os.path.exists(bmp))
+                self.assertIn(f"Removed {bmp} (SmallMap)".encode(), r.err)
         self.assertEqual(read(path), before)
 
 

@@ -54,6 +54,9 @@ class WriteFaults(ToolTest):
                     self.assertEqual(line, f"Writing BMP header to {p[layer]}...{tail}")
                 if limit < 1078:
                     self.assertNotIn("Reading and writing LM data", r.out.decode("latin-1"))
+                    # Every header failed: every file was removed, and named.
+                    self.assertEqual([n for n in NAMES.values() if os.path.exists(self.path(n))], [])
+                    self.assertEqual(r.err.count(b"\nRemoved "), 4)
                     continue
                 too_big = [l for l in ORDER[1:] if sizes[l] > limit]
                 if not too_big:
@@ -64,8 +67,10 @@ class WriteFaults(ToolTest):
                     m = re.fullmatch(r"Reading and writing LM data\.\.\.Error 27 writing (.*)!", pass_line)
                     self.assertIsNotNone(m, pass_line)
                     self.assertIn(m.group(1), [p[l] for l in too_big])
-                for layer in ORDER:
-                    self.assertLessEqual(os.path.getsize(p[layer]), max(limit, 0))
+                    # A pass that stops removes every export it was writing.
+                    for layer in ORDER[1:]:
+                        self.assertFalse(os.path.exists(p[layer]), layer)
+                self.assertEqual(os.path.exists(p["smallmap"]), sizes["smallmap"] <= limit)
                 self.assertEqual(read(path), before)
 
     def test_import_under_file_size_limits(self):
@@ -76,9 +81,15 @@ class WriteFaults(ToolTest):
         path = self.world(width=12, height=9, layout="shuffled")
         self.run_tool(EXPORT_ALL)
         original = read(path)
+        # Every value moved on by one, so that every import changes the world.
+        for name in NAMES.values():
+            data = read(self.path(name))
+            step = bytes((v + 1) % (3 if name == "landtype.bmp" else 256) for v in range(256))
+            write(self.path(name), data[:1078] + data[1078:].translate(step))
         bak = path + ".bak"
         for limit in (0, 1000, len(original) - 1, len(original)):
             with self.subTest(limit=limit):
+                write(path, original)
                 if os.path.exists(bak):
                     os.remove(bak)
                 r = self.run_tool(IMPORT_ALL, file_limit=limit)
@@ -92,8 +103,7 @@ class WriteFaults(ToolTest):
                 self.assertIn(b"Saved a copy of the world" if fits else b"Nothing was moved", r.err)
                 self.assertEqual(os.path.exists(bak), fits)
                 self.assertFalse(os.path.exists(bak + ".tmp"))
-                # The export/import round trip changes nothing.
-                self.assertEqual(read(path), original)
+                self.assertEqual(read(path) != original, fits)
                 if fits:
                     self.assertEqual(read(bak), original)
 
@@ -168,10 +178,10 @@ class Backups(ToolTest):
         self.assertOutput(r, header_block(path, World(before).fields) + lines(
             f"Importing {sm}...Error 21 writing {bak}!", f"Writing BMP header to {lt}...Done!",
             f"Reading {lh} header...Done!", "", f"Reading and writing LM data...Error 21 writing {bak}!"))
-        # What the code means and why the backup failed make one note a line.
-        self.assertRegex(r.err.decode(), f"Error 21 means [^\n]* could not replace {re.escape(bak)}")
+        # Why the backup failed, then what the code means: one note a line.
+        self.assertRegex(r.err.decode(), f"could not replace {re.escape(bak)}[^\n]* Error 21 means ")
         self.assertEqual(read(path), before)
-        self.assertEqual(os.path.getsize(lt), 1078)
+        self.assertFalse(os.path.exists(lt))  # the pass's export did not complete
         self.assertEqual(os.listdir(bak), [])
         self.assertFalse(os.path.exists(bak + ".tmp"))
         # A later move of the same run tries again: here the folder goes away
@@ -268,11 +278,13 @@ class HugeWorlds(ToolTest):
             rec = world.record(x, y)
             self.assertEqual(read_range(self.path("lmheight.bmp"), 1078 + 2048 * (2046 - y) + x, 1)[0], rec[9])
             self.assertEqual(read_range(lm, 1078 + 10236 * (10234 - 5 * y) + 5 * x, 5), bytes(rec[22:27]))
+        unwritten = os.stat(path).st_mtime_ns
         r = self.run_tool(IMPORT_ALL)
         self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"))
-        self.assertEqual(os.path.getsize(path), size)
+        # Its own exports change no byte: nothing is written, so no backup either.
         self.assertTrue(read(path) == world_before)
-        self.assertTrue(read(path + ".bak") == world_before)
+        self.assertEqual(os.stat(path).st_mtime_ns, unwritten)
+        self.assertFalse(os.path.exists(path + ".bak"))
 
 
 class Interrupts(ToolTest):

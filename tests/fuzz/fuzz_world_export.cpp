@@ -1,5 +1,6 @@
 // A whole run exporting all four layers of an arbitrary world: the world must
-// stay as it was and every exported file must be as long as its header says.
+// stay as it was and every exported file must be whole, as long as its header
+// says.
 #include <cstdio>
 #include <string>
 
@@ -20,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (fuzz::Load("WOODS.WLD") != world) fuzz::Die("an export changed the world");
     for (int layer = 0; layer < 4; ++layer) {
+        // A SmallMap too wide for the tool is never made.
         const bool made = fuzz::Exists(names[layer]);
-        if (made != shape.Accepted) fuzz::Die("an export was made for a refused world, or missing");
+        if (made != (shape.Accepted && (layer > 0 || shape.Width < 2048)))
+            fuzz::Die("an export was made for a refused world, or missing");
         if (!made) continue;
         const Bytes file = fuzz::Load(names[layer]);
         if (file.size() < kBmpHeaderSize) fuzz::Die("an export without its header");
-        // A SmallMap too wide for the tool keeps its header alone.
-        const std::uint64_t expected = layer == 0 && shape.Width >= 2048 ? kBmpHeaderSize : le::Get32(file.data() + 2);
-        if (file.size() != expected) fuzz::Die("an export is not as long as its header says");
+        if (file.size() != le::Get32(file.data() + 2)) fuzz::Die("an export is not as long as its header says");
     }
     return 0;
 }

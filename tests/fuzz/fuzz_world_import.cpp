@@ -70,5 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < world.size(); ++i)
         if (after[i] != world[i] && !(shape.Accepted && shape.Writable[i]))
             fuzz::Die("a byte outside the records and the SmallMap block changed");
+    // A run that ends as it should leaves no sign of an import that died.
+    if (fuzz::Exists("WOODS.WLD.importing") || fuzz::Exists("WOODS.WLD.bak.tmp"))
+        fuzz::Die("a marker or a half-made backup was left behind");
     return 0;
 }

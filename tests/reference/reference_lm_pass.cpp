@@ -32,9 +32,9 @@ std::uint64_t RowOf(const ImportSource& source, std::uint64_t r) {
 
 bool ReadImport(const ImportSource& source, std::uint64_t at, std::uint8_t* bytes, std::uint32_t count,
                 std::uint32_t* got) {
-    if (source.Decoded != nullptr) {
+    if (source.Reading == RowSource::Decoded) {
         *got = 0;
-        for (; *got < count && at + *got < source.DecodedSize; ++*got) bytes[*got] = source.Decoded[at + *got];
+        for (; *got < count && at + *got < source.Stride * source.Rows; ++*got) bytes[*got] = source.Decoded[at + *got];
         return true;
     }
     if (!platform::ReadFileAt(source.File, at, bytes, count, got)) return false;
@@ -176,20 +176,20 @@ void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
     for (LayerSlot& slot : layers) {
         // A failed close of an export may lose buffered data: it is a failed write.
         if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
-        if (slot.ImportStaged) platform::CloseFile(slot.ImportHandle);
+        if (slot.ImportStaged) CloseImportSource(slot.Import);
     }
 }
 
 }  // namespace
 
-void RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&layers)[kLayerCount]) {
+bool RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&layers)[kLayerCount]) {
     bool anyImport = false;
     bool anyExport = false;
     for (const LayerSlot& slot : layers) {
         anyImport = anyImport || slot.ImportStaged;
         anyExport = anyExport || slot.ExportStaged;
     }
-    if (!anyImport && !anyExport) return;
+    if (!anyImport && !anyExport) return true;
     console::Print("Reading and writing LM data...");
 
     PassGeometry g{};
@@ -211,7 +211,7 @@ void RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&l
     if (!failure.Failed) PadLargeMapTopRow(layers, g, failure);
     CloseStagedFiles(layers, failure);
     console::EndLine(EndOf(failure));
-    if (!anyImport || failure.Failed) return;
+    if (!anyImport || failure.Failed) return !failure.Failed;
     const char* names[] = {"LandType", "LandHeight", "LargeMap"};
     for (int layer = 0; layer < kLayerCount; ++layer) {
         if (!layers[layer].ImportStaged) continue;
@@ -221,4 +221,5 @@ void RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&l
             platform::SayLine("LandType: " + Grouped(g_zeroed) +
                               " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
     }
+    return true;
 }

@@ -6,4 +6,4 @@
 
 // The LM pass as plainly as it can be written: one transfer per record,
 // block row and byte. The fast pass must leave the same bytes and lines.
-void RunReferenceLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);
+bool RunReferenceLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "bitmap/bmp.h"
+#include "bitmap/bmp_decode.h"
+#include "bitmap/image_kinds.h"
+#include "bitmap/png_import.h"
 #include "platform/le_bytes.h"
 
 namespace {
@@ -123,6 +126,16 @@ struct Head {
         le::Put32(Bytes + 58, green);
         le::Put32(Bytes + 62, blue);
     }
+    // The OS/2 layout: 16-bit sizes, its pixels after a palette of 3-byte entries.
+    void Core(std::uint16_t bits, std::uint32_t pixelStart) {
+        std::memset(Bytes + 14, 0, sizeof Bytes - 14);
+        le::Put32(Bytes + 10, pixelStart);
+        le::Put32(Bytes + 14, 12);
+        le::Put16(Bytes + 18, 100);
+        le::Put16(Bytes + 20, 80);
+        le::Put16(Bytes + 22, 1);
+        le::Put16(Bytes + 24, bits);
+    }
     // A PNG signature and header chunk: width, height, depth, colour type.
     void Png(std::uint32_t width, std::uint32_t height, std::uint8_t depth, std::uint8_t colourType) {
         std::memset(Bytes, 0, sizeof Bytes);
@@ -138,7 +151,17 @@ struct Head {
     }
 };
 
-constexpr ImportLayer kLandHeight{"LandHeight", Palette::Gray, 100, 80, 1};
+constexpr ImportLayer kLandHeight{"LandHeight", Palette::Gray, 100, 80, 1, false};
+
+// How an accepted file is read: as stored, decoded BMP, or PNG.
+enum class Taken { Stored, Decoded, Png };
+
+Taken TakenAs(const std::uint8_t* head, std::uint64_t fileSize) {
+    if (IsPng(head, kImportHeadSize)) return Taken::Png;
+    BmpHead found{};
+    JudgeBmpHead(head, kImportHeadSize, fileSize, kLandHeight, "/m/x.bmp", &found);
+    return IsStoredKind(found) ? Taken::Stored : Taken::Decoded;
+}
 constexpr char kNotValid[] = "/m/x.bmp is not a valid BMP file!";
 constexpr char kCompressed[] = "BMP is compressed!";
 constexpr char kDepth[] = "BMP is the wrong color depth!";
@@ -151,9 +174,9 @@ TEST(BmpCheck, RefusalLinesInOrderOfPrecedence) {
         std::uint32_t Got;
         std::uint64_t FileSize;
         const char* Line;  // nullptr: accepted
-        ImportKind Kind;
+        Taken Kind;
     };
-    const ImportKind bmp = ImportKind::Bmp, own = ImportKind::Indexed8, png = ImportKind::Png;
+    const Taken bmp = Taken::Decoded, own = Taken::Stored, png = Taken::Png;
     const Case cases[] = {
         {"good", [](Head&) {}, 66, 9078, nullptr, own},
         {"short file", [](Head&) {}, 37, 37, kNotValid, own},
@@ -165,7 +188,9 @@ TEST(BmpCheck, RefusalLinesInOrderOfPrecedence) {
          66, 9078, kNotValid, own},
         {"offset below 54", [](Head& h) { le::Put32(h.Bytes + 10, 53); }, 66, 9078, kNotValid, own},
         {"offset 54", [](Head& h) { le::Put32(h.Bytes + 10, 54); }, 66, 9078, nullptr, own},
-        {"offset at the end", [](Head& h) { le::Put32(h.Bytes + 10, 9078); }, 66, 9078, nullptr, own},
+        {"offset at the end", [](Head& h) { le::Put32(h.Bytes + 10, 9078); }, 66, 9078, kNotValid, own},
+        // The exported kind holds its last row, whose padding alone may be missing.
+        {"8-bit, last row cut", [](Head&) {}, 66, 9077, kNotValid, own},
         {"offset past the end", [](Head& h) { le::Put32(h.Bytes + 10, 9079); }, 66, 9078, kNotValid, own},
         {"JPEG inside, 24-bit", [](Head& h) { h.Kind(24, 4); }, 66, 9078, kCompressed, own},
         {"PNG inside, no bits", [](Head& h) { h.Kind(0, 5); }, 66, 9078, kCompressed, own},
@@ -205,6 +230,19 @@ TEST(BmpCheck, RefusalLinesInOrderOfPrecedence) {
         {"16-bit 5-5-5", [](Head& h) { h.Kind(16, 0); }, 66, 17078, nullptr, bmp},
         {"32-bit bit fields", [](Head& h) { h.Masks(0xFF0000, 0xFF00, 0xFF); }, 66, 33078, nullptr, bmp},
         {"bit fields, a zero mask", [](Head& h) { h.Masks(0xFF0000, 0, 0xFF); }, 66, 33078, nullptr, bmp},
+        // The OS/2 layout: decoded by colour whatever its depth, pixels after 26.
+        {"OS/2 8-bit", [](Head& h) { h.Core(8, 26 + 768); }, 66, 26 + 768 + 8000, nullptr, bmp},
+        {"OS/2 24-bit, no palette", [](Head& h) { h.Core(24, 26); }, 66, 26 + 24000, nullptr, bmp},
+        {"OS/2 1-bit, cut", [](Head& h) { h.Core(1, 32); }, 66, 32 + 79 * 16 + 12, kNotValid, bmp},
+        {"OS/2 offset inside its header", [](Head& h) { h.Core(8, 25); }, 66, 9000, kNotValid, bmp},
+        {"OS/2 16-bit", [](Head& h) { h.Core(16, 26); }, 66, 20000, kDepth, bmp},
+        {"OS/2 wrong width",
+         [](Head& h) {
+             h.Core(24, 26);
+             le::Put16(h.Bytes + 18, 99);
+         },
+         66, 30000, "Width of BMP is not equal to 100!", bmp},
+        {"later OS/2 layout, read as 40 bytes", [](Head& h) { le::Put32(h.Bytes + 14, 64); }, 66, 9078, nullptr, own},
         {"PNG", [](Head& h) { h.Png(100, 80, 8, 2); }, 66, 500, nullptr, png},
         {"PNG, palette of 4 bits", [](Head& h) { h.Png(100, 80, 4, 3); }, 66, 500, nullptr, png},
         {"PNG, 16-bit grey", [](Head& h) { h.Png(100, 80, 16, 0); }, 66, 500, nullptr, png},
@@ -225,19 +263,19 @@ TEST(BmpCheck, RefusalLinesInOrderOfPrecedence) {
     for (const Case& c : cases) {
         Head h;
         c.Spoil(h);
-        const BmpVerdict verdict = JudgeImportHead(h.Bytes, c.Got, c.FileSize, kLandHeight, "/m/x.bmp");
-        EXPECT_EQ(verdict.Accepted, c.Line == nullptr) << c.Name;
+        const ImportVerdict verdict = JudgeImportHead(h.Bytes, c.Got, c.FileSize, kLandHeight, "/m/x.bmp");
+        EXPECT_EQ(verdict.Outcome == Verdict::Accepted, c.Line == nullptr) << c.Name;
         if (c.Line != nullptr) {
             EXPECT_EQ(verdict.Line, c.Line) << c.Name;
             EXPECT_FALSE(verdict.Note.empty()) << c.Name;  // every refusal says what to do
         } else {
-            EXPECT_EQ(verdict.Kind, c.Kind) << c.Name;
+            EXPECT_EQ(TakenAs(h.Bytes, c.FileSize), c.Kind) << c.Name;
         }
     }
 }
 
 TEST(BmpCheck, NotesNameWhatWasFoundAndTheFix) {
-    const ImportLayer largeMap{"LargeMap", Palette::Gray, 500, 400, 5};
+    const ImportLayer largeMap{"LargeMap", Palette::Gray, 500, 400, 5, false};
     struct Case {
         void (*Make)(Head&);
         const char* Says;
@@ -255,13 +293,20 @@ TEST(BmpCheck, NotesNameWhatWasFoundAndTheFix) {
         {[](Head& h) { std::memcpy(h.Bytes, "\xFF\xD8\xFF\xE0", 4); }, "a JPEG image"},
         {[](Head& h) { std::memcpy(h.Bytes, "gimp xcf", 8); }, "File > Export As"},
         {[](Head& h) { std::memcpy(h.Bytes, "<svg", 4); }, "begins with the bytes 3C 73 76 67"},
+        // A header layout of no known size is named, not its guessed fields.
+        {[](Head& h) {
+             le::Put32(h.Bytes + 14, 16);
+             h.Kind(8, 0x7D7D7D7D);
+         },
+         "info header is 16 bytes long, a layout this tool does not know"},
+        {[](Head& h) { le::Put32(h.Bytes + 10, 30); }, "inside its own header"},
     };
     for (const Case& c : cases) {
         Head h;
         le::Put32(h.Bytes + 18, 500);
         le::Put32(h.Bytes + 22, 400);
         c.Make(h);
-        const BmpVerdict verdict = JudgeImportHead(h.Bytes, 66, 1 << 20, largeMap, "/m/x.bmp");
+        const ImportVerdict verdict = JudgeImportHead(h.Bytes, 66, 1 << 20, largeMap, "/m/x.bmp");
         EXPECT_NE(verdict.Note.find(c.Says), std::string::npos) << verdict.Note;
     }
 }
@@ -269,9 +314,9 @@ TEST(BmpCheck, NotesNameWhatWasFoundAndTheFix) {
 TEST(BmpCheck, AcceptedFileReportsItsOwnPixelStart) {
     Head h;
     le::Put32(h.Bytes + 10, 118);
-    const BmpVerdict verdict = JudgeImportHead(h.Bytes, 66, 8118, kLandHeight, "/m/x.bmp");
-    EXPECT_TRUE(verdict.Accepted);
-    EXPECT_EQ(verdict.PixelStart, 118u);
+    BmpHead found{};
+    EXPECT_EQ(JudgeBmpHead(h.Bytes, 66, 8118, kLandHeight, "/m/x.bmp", &found).Outcome, Verdict::Accepted);
+    EXPECT_EQ(found.PixelStart, 118u);
 }
 
 }  // namespace

@@ -11,9 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "bitmap/bmp.h"
+#include "bitmap/bmp_decode.h"
 #include "bitmap/image_decode.h"
 #include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
+#include "bitmap/png_import.h"
 
 // The test's PNG files are compressed with stb_image_write's deflate.
 #define STB_IMAGE_WRITE_STATIC
@@ -101,6 +104,7 @@ TEST(ImportKinds, RleStreams) {
         bool TopDown;
         std::vector<std::uint8_t> Stream;
         std::vector<std::uint8_t> Rows;
+        bool Whole = true;  // false: the stream ran out before its end, the file is cut short
     };
     const Case cases[] = {
         {"runs and ends of line", 8, false, {2, 7, 2, 8, 0, 0, 4, 9, 0, 1}, {0, 0, 0, 0, 9, 9, 9, 9, 7, 7, 8, 8}},
@@ -108,7 +112,8 @@ TEST(ImportKinds, RleStreams) {
          8,
          false,
          {6, 5, 1, 6, 0, 0, 1, 4},
-         {0, 0, 0, 0, 4, 0, 0, 0, 5, 5, 5, 5}},
+         {0, 0, 0, 0, 4, 0, 0, 0, 5, 5, 5, 5},
+         false},
         {"a delta leaves pixels unset", 8, false, {1, 3, 0, 2, 2, 1, 1, 4, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 4, 3, 0, 0, 0}},
         {"a delta beyond the last row ends it",
          8,
@@ -120,8 +125,13 @@ TEST(ImportKinds, RleStreams) {
          false,
          {0, 3, 1, 2, 3, 99, 1, 6, 0, 1},
          {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 6}},
-        {"an absolute run cut short by the end", 8, false, {0, 4, 1, 2}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 0}},
-        {"a run cut short by the end sets nothing", 8, false, {2, 7, 0, 0, 3}, {0, 0, 0, 0, 0, 0, 0, 0, 7, 7, 0, 0}},
+        {"an absolute run cut short by the end", 8, false, {0, 4, 1, 2}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 0}, false},
+        {"a run cut short by the end sets nothing",
+         8,
+         false,
+         {2, 7, 0, 0, 3},
+         {0, 0, 0, 0, 0, 0, 0, 0, 7, 7, 0, 0},
+         false},
         {"after the last row the stream is not read",
          8,
          false,
@@ -147,7 +157,7 @@ TEST(ImportKinds, RleStreams) {
     for (const Case& c : cases) {
         std::vector<std::uint8_t> stored(4 * 3, 0);  // stride 4, bottom row first
         ByteReader stream = ReaderOfMemory(c.Stream.data(), c.Stream.size());
-        DecodeRle(stream, c.Bits, 4, 3, c.TopDown, stored.data(), 4);
+        EXPECT_EQ(DecodeRle(stream, c.Bits, 4, 3, c.TopDown, stored.data(), 4), c.Whole) << c.Name;
         std::vector<std::uint8_t> rows;
         for (int r = 2; r >= 0; --r) rows.insert(rows.end(), stored.begin() + 4 * r, stored.begin() + 4 * r + 4);
         EXPECT_EQ(rows, c.Rows) << c.Name;
@@ -155,7 +165,7 @@ TEST(ImportKinds, RleStreams) {
 }
 
 TEST(ImportKinds, StoredRowsBecomeValues) {
-    BmpVerdict verdict{};
+    BmpHead verdict{};
     IndexedPalette palette{};
     palette.Colours[0] = {0, 0, 0};
     palette.Colours[1] = {255, 255, 255};
@@ -376,17 +386,19 @@ TEST(ImportKinds, PngDecodingDetails) {
          "too large for the PNG decoder"},
     };
     for (const PngCase& c : cases) {
-        const ImportLayer layer{"LandHeight", Palette::Gray, c.Width, c.Height, 1};
+        const ImportLayer layer{"LandHeight", Palette::Gray, c.Width, c.Height, 1, true};
         const Bytes file = MakePng(c);
         const std::string path = "velmarsh-png-test.png";
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        const BmpVerdict verdict = JudgeImportHead(file.data(), kImportHeadSize, file.size(), layer, path);
-        ASSERT_TRUE(verdict.Accepted) << c.Name;
+        PngHeader header{};
+        ASSERT_EQ(JudgePngHead(file.data(), kImportHeadSize, file.size(), layer, path, &header).Outcome,
+                  Verdict::Accepted)
+            << c.Name;
         const platform::FileHandle handle =
             platform::OpenFile(path.c_str(), platform::Share::Read, platform::Disposition::OpenExisting);
         DecodedImage image{};
-        const DecodeOutcome outcome = DecodePng(handle, verdict, layer, &image);
+        const DecodeOutcome outcome = DecodePng(handle, header, file.size(), layer, &image);
         platform::CloseFile(handle);
         std::remove(path.c_str());
         if (c.Values.empty()) {

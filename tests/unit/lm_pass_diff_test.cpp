@@ -68,14 +68,15 @@ Bytes MakeWorld(std::uint32_t width, std::uint32_t height, Layout layout, std::m
     return world;
 }
 
-// An import file: its pixel data at its own offset, cut short or running long.
-Bytes MakeImport(std::uint64_t pixelBytes, std::uint32_t* pixelStart, std::mt19937_64& rng) {
+// An import file as its check takes it: its pixel data at its own offset,
+// without some of its last row's padding or running long.
+Bytes MakeImport(std::uint64_t pixelBytes, std::uint64_t padding, std::uint32_t* pixelStart, std::mt19937_64& rng) {
     const std::uint32_t starts[] = {54, 118, 1078, static_cast<std::uint32_t>(54 + rng() % 3000)};
     *pixelStart = starts[rng() % 4];
     std::uint64_t length = *pixelStart + pixelBytes;
     switch (rng() % 4) {
-        case 0: length = *pixelStart + rng() % (pixelBytes + 1); break;  // short
-        case 1: length += rng() % 100; break;                            // long
+        case 0: length -= rng() % (padding + 1); break;  // padding missing
+        case 1: length += rng() % 100; break;            // long
         default: break;
     }
     Bytes file(length);
@@ -117,12 +118,13 @@ ImportShape RandomShape(std::uint32_t pixelStart, std::mt19937_64& rng) {
 }
 
 // The source as staging leaves it.
-void StageSource(LayerSlot& slot, const Bytes& file, const ImportShape& shape, std::uint64_t width,
-                 std::uint64_t height) {
+void StageSource(LayerSlot& slot, platform::FileHandle handle, const Bytes& file, const ImportShape& shape,
+                 std::uint32_t width, std::uint64_t height) {
     ImportSource& source = slot.Import;
     source = ImportSource{};
-    source.File = slot.ImportHandle;
+    source.File = handle;
     source.PixelStart = shape.PixelStart;
+    source.Width = width;
     source.Stride = RowStride(width);
     source.Rows = height;
     source.TopDown = shape.TopDown;
@@ -130,12 +132,13 @@ void StageSource(LayerSlot& slot, const Bytes& file, const ImportShape& shape, s
     std::memcpy(source.Values, shape.Values, sizeof source.Values);
     if (!shape.Decoded) return;
     // Decoded images are whole and bottom-up, their values final.
+    source.Reading = RowSource::Decoded;
     source.PixelStart = 0;
     source.TopDown = false;
     source.ByColour = false;
-    source.DecodedSize = source.Stride * height;
-    source.Decoded = platform::Allocate<std::uint8_t>(source.DecodedSize);
-    for (std::uint64_t i = 0; i < source.DecodedSize && shape.PixelStart + i < file.size(); ++i)
+    const std::uint64_t size = source.Stride * height;
+    source.Decoded = platform::Allocate<std::uint8_t>(size);
+    for (std::uint64_t i = 0; i < size && shape.PixelStart + i < file.size(); ++i)
         source.Decoded[i] = file[shape.PixelStart + i];
 }
 
@@ -154,7 +157,7 @@ protected:
     }
 
     // Stages the layers as the staging step leaves them and runs one pass.
-    using Pass = void (*)(WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);
+    using Pass = bool (*)(WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);
 
     Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
                 const Bytes (&imports)[kLayerCount], const ImportShape (&shapes)[kLayerCount],
@@ -167,6 +170,7 @@ protected:
         std::uint32_t got = 0;
         platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got);
         DecodeWldHeader(world.Header);
+        world.Size = worldBytes.size();
         world.OffsetRow = static_cast<std::uint32_t*>(platform::AllocateMemory(4 * world.Header.Width));
         WorldBackup backup{};
         backup.Made = true;  // the pass alone is compared here
@@ -185,9 +189,9 @@ protected:
             } else if (stages[i] == Stage::Import) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/in%d", dir_.c_str(), i);
                 Save(slot.Path, imports[i]);
-                slot.ImportHandle =
-                    platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting);
-                StageSource(slot, imports[i], shapes[i], scale * world.Header.Width, scale * world.Header.Height);
+                StageSource(slot,
+                            platform::OpenFile(slot.Path, platform::Share::Read, platform::Disposition::OpenExisting),
+                            imports[i], shapes[i], scale * world.Header.Width, scale * world.Header.Height);
                 slot.ImportStaged = true;
             }
         }
@@ -240,7 +244,8 @@ protected:
             const std::uint64_t scale = i == kLargeMap ? 5 : 1;
             std::uint32_t start = 0;
             if (stages[i] != Stage::Import) continue;
-            imports[i] = MakeImport(RowStride(scale * width) * scale * height, &start, rng);
+            imports[i] = MakeImport(RowStride(scale * width) * scale * height, RowStride(scale * width) - scale * width,
+                                    &start, rng);
             shapes[i] = RandomShape(start, rng);
         }
     }

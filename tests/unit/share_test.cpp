@@ -50,7 +50,7 @@ TEST_F(ShareTest, SecondOpenOfAHeldFileIsBusyAndTruncatesNothing) {
     for (Disposition d : {Disposition::OpenExisting, Disposition::CreateAlways}) {
         EXPECT_EQ(platform::OpenFile(path_.c_str(), Share::None, d), platform::kInvalidFile);
         EXPECT_EQ(platform::LastError(), 16u);
-        EXPECT_NE(platform::DescribeError(platform::LastError()).find("in use"), std::string::npos);
+        EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("in use"), std::string::npos);
         EXPECT_EQ(SizeOnDisk(), 7u);
     }
     platform::CloseFile(held);
@@ -66,13 +66,13 @@ TEST_F(ShareTest, ReadOnlyAndMissingFiles) {
     for (Disposition d : {Disposition::OpenExisting, Disposition::CreateAlways}) {
         EXPECT_EQ(platform::OpenFile(path_.c_str(), Share::Read, d), platform::kInvalidFile);
         EXPECT_EQ(platform::LastError(), 13u);
-        EXPECT_NE(platform::DescribeError(platform::LastError()).find("read-only"), std::string::npos);
+        EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("read-only"), std::string::npos);
     }
     EXPECT_EQ(SizeOnDisk(), 7u);
     const std::string missing = dir_ + "/none.bin";
     EXPECT_EQ(platform::OpenFile(missing.c_str(), Share::Read, Disposition::OpenExisting), platform::kInvalidFile);
     EXPECT_EQ(platform::LastError(), 2u);
-    EXPECT_NE(platform::DescribeError(platform::LastError()).find("does not exist"), std::string::npos);
+    EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("does not exist"), std::string::npos);
 }
 
 TEST_F(ShareTest, ReadsPastTheEndKeepTheBuffer) {

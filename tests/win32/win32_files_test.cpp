@@ -43,7 +43,7 @@ TEST_F(Win32Files, SecondOpenOfAHeldFileIsASharingViolation) {
     for (Disposition d : {Disposition::OpenExisting, Disposition::CreateAlways}) {
         EXPECT_EQ(platform::OpenFile(path_.c_str(), Share::None, d), platform::kInvalidFile);
         EXPECT_EQ(platform::LastError(), 32u);
-        EXPECT_NE(platform::DescribeError(platform::LastError()).find("in use"), std::string::npos);
+        EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("in use"), std::string::npos);
         EXPECT_EQ(SizeOnDisk(), 7u);
     }
     platform::CloseFile(held);
@@ -55,12 +55,12 @@ TEST_F(Win32Files, ReadOnlyAndMissingFiles) {
     EXPECT_EQ(file, platform::kInvalidFile);
     if (file != platform::kInvalidFile) platform::CloseFile(file);
     EXPECT_EQ(platform::LastError(), 5u);
-    EXPECT_NE(platform::DescribeError(platform::LastError()).find("read-only"), std::string::npos);
+    EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("read-only"), std::string::npos);
     EXPECT_EQ(SizeOnDisk(), 7u);
     const std::string missing = path_ + ".none";
     EXPECT_EQ(platform::OpenFile(missing.c_str(), Share::Read, Disposition::OpenExisting), platform::kInvalidFile);
     EXPECT_EQ(platform::LastError(), 2u);
-    EXPECT_NE(platform::DescribeError(platform::LastError()).find("does not exist"), std::string::npos);
+    EXPECT_NE(platform::DescribeError(platform::LastError()).Meaning.find("does not exist"), std::string::npos);
 }
 
 TEST_F(Win32Files, PositionedTransfersBeyond4GiB) {

@@ -23,6 +23,7 @@ struct HeldFile {
     int Fd;
     dev_t Device;
     ino_t Inode;
+    bool Locked;  // false where the file system takes no locks
 };
 std::vector<HeldFile> g_held;
 
@@ -43,14 +44,16 @@ bool IsHeld(const struct stat& st) {
     return false;
 }
 
+enum class Lock { Taken, Unsupported, Refused };
+
 // Exclusive lock for the whole file, owned by this open file description.
 // File systems without locks let the open go ahead unlocked.
-bool LockAgainstOtherRuns(int fd) {
+Lock LockAgainstOtherRuns(int fd) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
-    return errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL;
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return Lock::Taken;
+    return errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL ? Lock::Unsupported : Lock::Refused;
 }
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
@@ -134,6 +137,99 @@ bool CopyContents(FileHandle from, FileHandle to, std::uint64_t size) {
     return true;
 }
 
+bool IsLink(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The file at path, or a new one: a link that points nowhere is never
+// followed to create its target (a copy tool refuses it too).
+int OpenOrCreate(const char* path) {
+    for (;;) {
+        const int fd = open(path, O_RDWR | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT) return fd;
+        const int created = open(path, O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
+        if (created >= 0 || errno != EEXIST) return created;
+        if (IsLink(path)) {
+            errno = ELOOP;
+            return -1;
+        }
+        // Another process made the file between the two opens: open it.
+    }
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) {
+    // Without O_TRUNC: a file is emptied only once we know it is not in use.
+    const int fd = disposition == Disposition::CreateAlways ? OpenOrCreate(path) : open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return FailOpen(-1, errno);
+
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return FailOpen(fd, errno);
+    // No write bit for anybody is the read-only attribute, also for root.
+    if ((st.st_mode & 0222) == 0) return FailOpen(fd, EACCES);
+    if (IsHeld(st)) return FailOpen(fd, EBUSY);
+    const Lock lock = LockAgainstOtherRuns(fd);
+    if (lock == Lock::Refused) return FailOpen(fd, EBUSY);
+    if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) return FailOpen(fd, errno);
+
+    g_held.push_back({fd, st.st_dev, st.st_ino, lock == Lock::Taken});
+    return fd;
+}
+
+FileHandle CreateNewFile(const char* path, FileHandle modeOf) {
+    // A stale file or a planted link goes first; unlink never follows a link.
+    if (unlink(path) != 0 && errno != ENOENT) return FailOpen(-1, errno);
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd < 0) return FailOpen(-1, errno);
+    struct stat from {};
+    const mode_t mode = modeOf == kInvalidFile ? 0600 : fstat(Fd(modeOf), &from) == 0 ? from.st_mode & 0777 : 0600;
+    if (fchmod(fd, mode) != 0) {
+        const int code = errno;
+        close(fd);
+        unlink(path);
+        return FailOpen(-1, code);
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    g_held.push_back({fd, st.st_dev, st.st_ino, true});
+    return fd;
+}
+
+FileHandle OpenForReading(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FailOpen(-1, errno);
+    return fd;
+}
+
+bool Exists(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0;
+}
+
+bool RemoveFile(const char* path) { return unlink(path) == 0 || Fail(errno); }
+
+Removal RemoveExport(const char* path, std::string* target) {
+    if (IsLink(path)) {
+        char text[4096];
+        const ssize_t n = readlink(path, text, sizeof text - 1);
+        *target = n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string();
+        return Removal::Link;
+    }
+    if (unlink(path) == 0) return Removal::Removed;
+    Fail(errno);
+    return Removal::Failed;
+}
+
+bool IsLocked(FileHandle file) {
+    for (const HeldFile& h : g_held)
+        if (h.Fd == Fd(file)) return h.Locked;
+    return false;
+}
+
+bool FlushFile(FileHandle file) { return fsync(Fd(file)) == 0 || Fail(errno); }
+
 // A rename lasts only once the folder that holds the name is on disk.
 bool FlushFolderOf(const char* path) {
     std::string folder(path);
@@ -148,25 +244,8 @@ bool FlushFolderOf(const char* path) {
     return ok || Fail(code);
 }
 
-}  // namespace
-
-FileHandle OpenFile(const char* path, Share /*share*/, Disposition disposition) {
-    // Without O_TRUNC: a file is emptied only once we know it is not in use.
-    const int flags = O_RDWR | O_CLOEXEC | (disposition == Disposition::CreateAlways ? O_CREAT : 0);
-    const int fd = open(path, flags, 0666);
-    if (fd < 0) return FailOpen(-1, errno);
-
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return FailOpen(fd, errno);
-    // No write bit for anybody is the read-only attribute, also for root.
-    if ((st.st_mode & 0222) == 0) return FailOpen(fd, EACCES);
-    if (IsHeld(st)) return FailOpen(fd, EBUSY);
-    if (!LockAgainstOtherRuns(fd)) return FailOpen(fd, EBUSY);
-    if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) return FailOpen(fd, errno);
-
-    g_held.push_back({fd, st.st_dev, st.st_ino});
-    return fd;
-}
+std::uint32_t ShortReadCode() { return EIO; }
+std::uint32_t InUseCode() { return EBUSY; }
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     auto* bytes = static_cast<unsigned char*>(buffer);
@@ -195,6 +274,12 @@ bool WriteFileAt(FileHandle file, std::uint64_t position, const void* buffer, st
     });
 }
 
+bool ReadExactlyAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count) {
+    std::uint32_t got = 0;
+    if (!ReadFileAt(file, position, buffer, count, &got)) return false;
+    return got == count || Fail(EIO);
+}
+
 bool GetFileSize(FileHandle file, std::uint64_t* size) {
     struct stat st {};
     if (fstat(Fd(file), &st) != 0) return Fail(errno);
@@ -219,14 +304,11 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     *failed = CopyStep::Create;
     struct stat from {};
     if (fstat(Fd(source), &from) != 0) return Fail(errno);
-    const FileHandle temp = OpenFile(tempPath, Share::None, Disposition::CreateAlways);
-    if (temp == kInvalidFile) return false;
     // The copy is readable by those who may read the world, and no others.
-    bool ok = fchmod(Fd(temp), from.st_mode & 0777) == 0 || Fail(errno);
-    if (ok) {
-        *failed = CopyStep::Write;
-        ok = CopyContents(source, temp, static_cast<std::uint64_t>(from.st_size));
-    }
+    const FileHandle temp = CreateNewFile(tempPath, source);
+    if (temp == kInvalidFile) return false;
+    *failed = CopyStep::Write;
+    bool ok = CopyContents(source, temp, static_cast<std::uint64_t>(from.st_size));
     if (ok) {
         *failed = CopyStep::Flush;
         ok = fsync(Fd(temp)) == 0 || Fail(errno);
@@ -251,11 +333,8 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
 // The table holds Linux's numbers.
 static_assert(EBUSY == 16 && EACCES == 13 && ENOSPC == 28 && ENAMETOOLONG == 36 && EFBIG == 27 && EROFS == 30);
 
-std::string DescribeError(std::uint32_t code) {
-    const std::string head = "Error " + std::to_string(code) + " means ";
-    if (const char* words = words::WordsFor(code, words::System::Posix)) return head + words;
-    return head + "\"" + std::strerror(static_cast<int>(code)) +
-           "\" here. Check the file and its folder, then run again.";
-}
+words::System words::ThisSystem() { return words::System::Posix; }
+
+std::string words::SystemErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
 }  // namespace platform

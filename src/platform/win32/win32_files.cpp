@@ -108,6 +108,62 @@ bool CloseFile(FileHandle file) { return ::CloseHandle(Handle(file)) || Fail(); 
 
 std::uint32_t LastError() { return g_lastError; }
 
+std::uint32_t ShortReadCode() { return ERROR_HANDLE_EOF; }
+std::uint32_t InUseCode() { return ERROR_SHARING_VIOLATION; }
+
+bool ReadExactlyAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count) {
+    std::uint32_t got = 0;
+    if (!ReadFileAt(file, position, buffer, count, &got)) return false;
+    if (got == count) return true;
+    g_lastError = ERROR_HANDLE_EOF;
+    return false;
+}
+
+// The system's share modes hold every file the tool opens.
+bool IsLocked(FileHandle /*file*/) { return true; }
+
+bool FlushFile(FileHandle file) { return ::FlushFileBuffers(Handle(file)) || Fail(); }
+
+bool FlushFolderOf(const char* /*path*/) { return true; }
+
+FileHandle CreateNewFile(const char* path, FileHandle /*modeOf*/) {
+    const std::wstring wide = Utf16(path);
+    // A stale file or a link goes first; deleting a link never touches its target.
+    if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        g_lastError = ::GetLastError();
+        return kInvalidFile;
+    }
+    const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        g_lastError = ::GetLastError();
+        return kInvalidFile;
+    }
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+FileHandle OpenForReading(const char* path) {
+    const HANDLE handle = ::CreateFileW(Utf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        g_lastError = ::GetLastError();
+        return kInvalidFile;
+    }
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+bool Exists(const char* path) { return ::GetFileAttributesW(Utf16(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveFile(const char* path) { return ::DeleteFileW(Utf16(path).c_str()) || Fail(); }
+
+Removal RemoveExport(const char* path, std::string* /*target*/) {
+    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Removal::Link;
+    if (::DeleteFileW(Utf16(path).c_str())) return Removal::Removed;
+    Fail();
+    return Removal::Failed;
+}
+
 // The world is held against other openers, so the copy reads through the
 // run's own handle; the rename writes through to disk, folder entry included.
 bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed) {
@@ -115,9 +171,9 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     std::uint64_t size = 0;
     *failed = CopyStep::Create;
     if (!GetFileSize(source, &size)) return false;
-    const HANDLE copy =
-        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (copy == INVALID_HANDLE_VALUE) return Fail();
+    const FileHandle made = CreateNewFile(tempPath, source);
+    if (made == kInvalidFile) return false;
+    const HANDLE copy = Handle(made);
 
     *failed = CopyStep::Write;
     constexpr std::uint32_t kChunk = 4 << 20;
@@ -151,8 +207,13 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
             ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
         if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
         if (held == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION) {
             g_lastError = ERROR_SHARING_VIOLATION;
+            ok = false;
+        } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            // The system would replace a read-only file here; the Linux build refuses it, and so do we.
+            g_lastError = ERROR_ACCESS_DENIED;
             ok = false;
         } else {
             ok = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
@@ -167,18 +228,16 @@ bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, Cop
     return ok;
 }
 
-std::string DescribeError(std::uint32_t code) {
-    const std::string head = "Error " + std::to_string(code) + " means ";
-    if (const char* words = words::WordsFor(code, words::System::Windows)) return head + words;
-    // Any other code in the system's own words, on one line.
+words::System words::ThisSystem() { return words::System::Windows; }
+
+// The system's own words for a code, on one line.
+std::string words::SystemErrorText(std::uint32_t code) {
     wchar_t text[512];
     DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
                          nullptr, code, 0, text, sizeof text / sizeof text[0], nullptr);
     while (length > 0 && (text[length - 1] == L' ' || text[length - 1] == L'.')) --length;
-    const std::string system =
-        length > 0 ? Utf8(std::wstring_view(text, length)) : std::string("an error unknown to the system");
-    return head + "\"" + system + "\" here. Check the file and its folder, then run again.";
+    return length > 0 ? Utf8(std::wstring_view(text, length)) : std::string("an error unknown to the system");
 }
 
 }  // namespace platform
