@@ -65,6 +65,7 @@ _velmarsh() {
         local options="--"
         ((${#plain[@]} == 0)) && options="--help -h --version --"
         [[ $command == export ]] && options="--replace --"
+        [[ $command == import ]] && options="--force --"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi

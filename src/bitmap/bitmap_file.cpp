@@ -20,20 +20,27 @@ bool EndsWith(std::string_view path, std::string_view ending) {
 
 }  // namespace
 
-bool ChooseBitmapPath(platform::FileDialog& dialog, BitmapUse use, const char* title, const char* proposedName) {
-    // The buffer's content is the dialog's proposal; an Open proposes nothing.
+void PrepareBitmapDialog(platform::FileDialog& dialog, BitmapUse use, const char* title) {
+    // Both uses offer the kinds an import reads; an export's name picks BMP or PNG.
     static const std::string filterText = ImportFilterText(), filterPatterns = ImportFilterPatterns();
     dialog.Title = title;
     dialog.FilterText = filterText.c_str();
     dialog.FilterPattern = filterPatterns.c_str();
+    dialog.DefaultExt = "BMP";
+    dialog.Flags = use == BitmapUse::Export
+                       ? platform::kOfnExplorer | platform::kOfnOverwritePrompt
+                       : platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
+}
+
+bool ChooseBitmapPath(platform::FileDialog& dialog, BitmapUse use, const char* title, const char* proposedName) {
+    // The buffer's content is the dialog's proposal; an Open proposes nothing.
+    PrepareBitmapDialog(dialog, use, title);
     if (use == BitmapUse::Export) {
         std::memset(dialog.FileBuffer, 0, dialog.FileBufferSize);
         std::strcpy(dialog.FileBuffer, proposedName);
-        dialog.Flags = platform::kOfnExplorer | platform::kOfnOverwritePrompt;
         return platform::GetSaveFileName(dialog);
     }
     dialog.FileBuffer[0] = '\0';
-    dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
     return platform::GetOpenFileName(dialog);
 }
 

@@ -7,6 +7,9 @@
 
 enum class BitmapUse { Export, Import };
 
+// The bitmap dialog's title, filter and flags for a use.
+void PrepareBitmapDialog(platform::FileDialog& dialog, BitmapUse use, const char* title);
+
 // The bitmap dialog with its title, filter and flags (and, for an export,
 // the proposed name). True leaves the chosen path in the dialog's buffer; a
 // cancelled dialog prints nothing.

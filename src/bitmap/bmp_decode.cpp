@@ -449,8 +449,8 @@ ImportVerdict ScanUsedEntries(platform::FileHandle file, const BmpHead& head, co
 }
 
 std::string OtherExportNote(const ImportLayer& layer, const char* taken) {
-    return OtherExportWords(layer) + "; " + taken + ". If it was the wrong file, put the backup back and import the " +
-           "right one";
+    return std::string(layer.Name) + ": this BMP " + OtherExportWords(layer.Colours) + "; " + taken +
+           ". If it was the wrong file, put the backup back and import the right one";
 }
 
 // The exported kind: as stored, or through its palette when an image
@@ -506,15 +506,26 @@ ImportVerdict OpenBmp(const ImportFile& file, const BmpHead& head, const ImportL
     return IsStoredKind(head) ? OpenStored(file, head, layer, source) : DecodeBmp(file, head, layer, source);
 }
 
-bool HasOtherExportPalette(platform::FileHandle file, const BmpHead& head, Palette layer) {
-    if (head.BitCount != 8 || (head.Compression != 0 && head.Compression != 1)) return false;
+bool LooksLikeOtherLayersBitmap(platform::FileHandle file, Palette layer) {
+    std::uint8_t head[kImportHeadSize] = {};
+    std::uint32_t got = 0;
+    std::uint64_t size = 0;
+    if (!platform::ReadFileAt(file, 0, head, sizeof head, &got) || !platform::GetFileSize(file, &size) ||
+        got < kBmpPrefixSize || !IsBmp(head, got))
+        return false;
+    BmpHead found{size, le::Get32(head + kBfOffBits), false, le::Get32(head + kBiSize), 0, 0, 0, {}};
+    const bool core = found.InfoSize == kCoreInfoSize;
+    found.BitCount = le::Get16(head + (core ? kCoreBitCount : kBiBitCount));
+    found.Compression = core ? 0 : le::Get32(head + kBiCompression);
+    found.ColoursUsed = core ? 0 : le::Get32(head + kBiClrUsed);
+    if (found.BitCount != 8 || (found.Compression != 0 && found.Compression != 1)) return false;
     IndexedPalette palette{};
     std::uint32_t code = 0;
-    return ReadBmpPalette(file, head, &palette, &code) && IsOtherExportPalette(palette, layer);
+    return ReadBmpPalette(file, found, &palette, &code) && IsOtherExportPalette(palette, layer);
 }
 
-std::string OtherExportWords(const ImportLayer& layer) {
-    return std::string(layer.Name) + ": this BMP has the palette of " +
-           (layer.Colours == Palette::Gray ? "a LandType export" : "a SmallMap, LandHeight or LargeMap export") +
+std::string OtherExportWords(Palette layer) {
+    return std::string("has the palette of ") +
+           (layer == Palette::Gray ? "a LandType export" : "a SmallMap, LandHeight or LargeMap export") +
            ", so it is most likely the bitmap of another layer";
 }

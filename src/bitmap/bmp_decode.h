@@ -100,11 +100,13 @@ bool DecodeRle(ByteReader& stream, std::uint16_t bits, std::uint32_t width, std:
 // once for the palette entries its pixels use, every other kind decoded.
 ImportVerdict OpenBmp(const ImportFile& file, const BmpHead& head, const ImportLayer& layer, ImportSource* source);
 
-// Whether an accepted BMP is 8-bit with a palette of 256 entries, entry for
-// entry the export palette of the other kind of layer: most likely another
-// layer's bitmap. False also when the palette cannot be read.
-bool HasOtherExportPalette(platform::FileHandle file, const BmpHead& head, Palette layer);
+// Whether a file is an 8-bit palette BMP of any layout (RLE8, top-down and
+// OS/2 included) whose palette has 256 entries, entry for entry the export
+// palette of the other kind of layer: most likely another layer's bitmap.
+// Judged by its first bytes and palette alone, whatever its size; false also
+// when it cannot be read.
+bool LooksLikeOtherLayersBitmap(platform::FileHandle file, Palette layer);
 
-// "LandHeight: this BMP has the palette of a LandType export, so it is most
-// likely the bitmap of another layer"
-std::string OtherExportWords(const ImportLayer& layer);
+// "has the palette of a LandType export, so it is most likely the bitmap of
+// another layer", for a layer of these colours.
+std::string OtherExportWords(Palette layer);

@@ -1,8 +1,12 @@
 #include "driver/arguments.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <vector>
 
+#include "bitmap/bitmap_file.h"
+#include "bitmap/bmp_decode.h"
 #include "driver/version.h"
 #include "report/console_text.h"
 
@@ -11,7 +15,7 @@ namespace {
 // The manual page's SYNOPSIS says the same.
 constexpr char kUsage[] =
     "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
-    "       velmarsh import WORLD LAYER=FILE ...\n"
+    "       velmarsh import WORLD LAYER=FILE ... [--force]\n"
     "       velmarsh [WORLD]\n"
     "       velmarsh < ANSWERS\n"
     "       velmarsh --help | --version\n";
@@ -34,6 +38,8 @@ constexpr char kHelp[] =
     "        ask every question, the world first: at a terminal, or from a\n"
     "        script with one answer per line on standard input\n"
     "  --replace    export: replace files that exist\n"
+    "  --force      import: take a BMP that has the palette of another kind of\n"
+    "               layer's export, which is most likely that layer's bitmap\n"
     "  --           end of the options: a name after it may begin with -\n"
     "  -h, --help   show this help\n"
     "  --version    show the version\n"
@@ -91,12 +97,71 @@ RunRequest ReadLayers(RunRequest request, const std::vector<std::string>& words)
     return request;
 }
 
+// Whether a word is a command mistyped: two letters changed, missing, added
+// or swapped at most, in any case.
+bool IsNearly(std::string_view word, std::string_view command) {
+    const std::string typed = Lower(word);
+    // The edit distance, with a swap of neighbours as one edit.
+    std::vector<std::vector<std::size_t>> d(typed.size() + 1, std::vector<std::size_t>(command.size() + 1));
+    for (std::size_t i = 0; i <= typed.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= command.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= typed.size(); ++i) {
+        for (std::size_t j = 1; j <= command.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (typed[i - 1] != command[j - 1])});
+            if (i > 1 && j > 1 && typed[i - 1] == command[j - 2] && typed[i - 2] == command[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[typed.size()][command.size()] <= 2;
+}
+
+std::string MistypedCommand(const std::string& word, const char* command) {
+    return "unknown command '" + word + "'; did you mean '" + command + "'?";
+}
+
 void ShowUsage(const std::string& problem) {
     platform::SayLine("velmarsh: " + problem);
     std::string_view usage = kUsage;
     for (std::size_t end; (end = usage.find('\n')) != std::string_view::npos; usage.remove_prefix(end + 1))
         platform::SayLine(usage.substr(0, end));
     platform::SayLine("Try 'velmarsh --help' for more.");
+}
+
+// The world named by a layer's name ("velmarsh export landtype"): the world
+// must come first.
+bool WorldIsALayersName(const RunRequest& request) {
+    const std::string& world = request.World;
+    const std::string name = world.substr(0, world.find('='));
+    return request.Mode != RunMode::Ask && QuestionOfLayer(name) >= 0 && !platform::Exists(world.c_str());
+}
+
+// An import named on the command line that looks like another layer's
+// bitmap is not imported without --force: a script that trusts the exit code
+// would not see the note that a dialog's answer gets. True when one is.
+bool RefuseOtherLayersBitmaps(const RunRequest& request) {
+    if (request.Mode != RunMode::Import || request.Force) return false;
+    bool refused = false;
+    for (int i = 0; i < kQuestionCount; ++i) {
+        if (!request.Layers[i].Named) continue;
+        char buffer[platform::kFileNameBufferSize] = {};
+        platform::FileDialog dialog{};
+        dialog.FileBuffer = buffer;
+        dialog.FileBufferSize = sizeof buffer;
+        PrepareBitmapDialog(dialog, BitmapUse::Import, QuestionLayer(i));
+        const std::string path = platform::ResolveGivenPath(request.Layers[i].File, dialog);
+        const platform::FileHandle file =
+            path.empty() ? platform::kInvalidFile : platform::OpenForReading(path.c_str());
+        if (file == platform::kInvalidFile) continue;  // the run says what is wrong with it
+        const Palette colours = i == 0 ? Palette::Gray : kRecordLayers[i - 1].Colours;
+        const bool other = LooksLikeOtherLayersBitmap(file, colours);
+        platform::CloseFile(file);
+        if (!other) continue;
+        refused = true;
+        platform::SayLine("velmarsh: " + path + " " + OtherExportWords(colours) + ", not of " + QuestionLayer(i) +
+                          "; nothing was imported. To import it into " + QuestionLayer(i) +
+                          " all the same, give --force.");
+    }
+    return refused;
 }
 
 }  // namespace
@@ -111,13 +176,14 @@ RunRequest ReadCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument == "--help" || argument == "-h") {
-            return {RunMode::Help, {}, {}, false, {}};
+            return {RunMode::Help, {}, {}, false, false, {}};
         } else if (argument == "--version") {
-            return {RunMode::Version, {}, {}, false, {}};
-        } else if (argument == "--replace") {
-            // It belongs to an export: after the command, never in front of it.
-            if (words.empty()) return Refuse("--replace goes after export");
-            request.Replace = true;
+            return {RunMode::Version, {}, {}, false, false, {}};
+        } else if (argument == "--replace" || argument == "--force") {
+            // It belongs to its command: after it, never in front of it.
+            const char* command = argument == "--replace" ? "export" : "import";
+            if (words.empty()) return Refuse(argument + " goes after " + command);
+            (argument == "--replace" ? request.Replace : request.Force) = true;
         } else {
             return Refuse("unknown option " + argument);
         }
@@ -125,8 +191,11 @@ RunRequest ReadCommandLine(const std::vector<std::string>& arguments) {
 
     const bool command = !words.empty() && (words[0] == "export" || words[0] == "import");
     if (request.Replace && !(command && words[0] == "export")) return Refuse("--replace goes with export only");
+    if (request.Force && !(command && words[0] == "import")) return Refuse("--force goes with import only");
     if (words.empty()) return request;  // RunMode::Ask
     if (!command) {
+        if (words.size() > 1 && IsNearly(words[0], "export")) return Refuse(MistypedCommand(words[0], "export"));
+        if (words.size() > 1 && IsNearly(words[0], "import")) return Refuse(MistypedCommand(words[0], "import"));
         if (words.size() > 1) return Refuse("one WORLD only; to name layers, begin with export or import");
         if (words[0].empty()) return Refuse("the WORLD is an empty name");
         request.Mode = RunMode::World;
@@ -165,8 +234,13 @@ int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
         case RunMode::Usage: ShowUsage(request.Problem); return 2;
         default: break;
     }
+    if (RefuseOtherLayersBitmaps(request)) return 1;
+    const bool layersName = WorldIsALayersName(request);
     platform::GiveAnswers(AnswersFor(request), request.Replace);
     const int code = RunTool(state);
+    if (layersName)
+        platform::SayLine("velmarsh: " + request.World + " is the name of a layer, not a world: the world comes " +
+                          "first (velmarsh export WORLD " + request.World + ")");
     if (request.Mode != RunMode::Export && request.Mode != RunMode::Import) return code;
     // Given its whole work, the run says by its exit code whether all of it was done.
     return console::FailureLines() == 0 && platform::GivenAnswersTaken() ? 0 : 1;

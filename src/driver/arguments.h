@@ -29,6 +29,7 @@ struct RunRequest {
     std::string World;
     LayerRequest Layers[kQuestionCount];  // in the order of the questions, SmallMap first
     bool Replace;
+    bool Force;           // import a file that looks like another layer's bitmap all the same
     std::string Problem;  // what is wrong, for Usage
 };
 

@@ -14,9 +14,9 @@ struct Words {
     const char* Next;
 };
 
-inline constexpr Words kInUse = {
-    "the file is in use: another program, another run of velmarsh or another layer of this run has it open",
-    "Close it there (or choose another file), then run again."};
+inline constexpr Words kInUse = {"the file is in use",
+                                 "Another program, another run of velmarsh or another layer of this run has it open: "
+                                 "close it there (or choose another file), then run again."};
 inline constexpr Words kAccessDenied = {"access denied: the file is read-only, or you may not change it or its folder",
                                         "Make it writable (clear its read-only mark or give yourself write "
                                         "permission), or work on a copy in a folder of your own."};

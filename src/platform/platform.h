@@ -157,6 +157,12 @@ void GiveAnswers(std::vector<GivenAnswer> answers, bool replace);
 // True when every given answer was asked for and taken by its question.
 bool GivenAnswersTaken();
 
+// The path that an answer given ahead names in this dialog, by the dialog's
+// rules (relative to the current folder, default extensions, pasted-path
+// cleaning, "~/"); empty when the dialog would not take it. Asks nothing,
+// says nothing and takes no given answer.
+std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog);
+
 // ---- Process, console, fatal errors --------------------------------------
 
 // Locale, signal dispositions and fault reporting; call first in main.

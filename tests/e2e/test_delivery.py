@@ -40,6 +40,7 @@ class Delivery(ToolTest):
         ([""], ["WOODS.WLD", "export", "import", "maps"]),
         (["import", "W"], ["WOODS.WLD"]),
         (["export", "WOODS.WLD", "--"], ["--", "--replace"]),
+        (["import", "WOODS.WLD", "--"], ["--", "--force"]),
         (["export", "WOODS.WLD", "landtype", "La"], ["landheight", "largemap"]),
         (["import", "WOODS.WLD", "s"], ["smallmap="]),
         (["import", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "lt.png", "maps"]),  # readline splits at '='

@@ -58,6 +58,9 @@ class OpeningTheWorld(ToolTest):
             self.assertIn(b"SmallMapOffset", read_until(first.stdout, b"SmallMapOffset", timeout=30))
             r = self.run_tool(["WOODS.WLD"])
             self.assertOutput(r, banner() + lines(f"Loading {path}...", f"Error 16 opening {path}!"))
+            # The world is the run's first file: only another program or run can hold it.
+            self.assertIn(b"Another program or another run of velmarsh has the world open", r.err)
+            self.assertNotIn(b"layer of this run", r.err)
             self.assertIn(b"Error 16 means the file is in use", r.err)
         finally:
             first.stdin.close()
@@ -161,6 +164,21 @@ class Arguments(ToolTest):
         ["--bogus"], ["-x", W], ["export"], ["import", W], ["import", W, "landtype"], ["export", W, "landtype="],
         ["export", W, "landtype", "LandType=x.bmp"], ["export", W, "sky"], ["import", W, "landtype=lt.bmp", "--replace"],
         [W, "--replace"], ["--replace", "export", W], [W, "other.WLD"], [""], ["export", ""],
+        ["export", W, "--force"], ["--force", "import", W, "landtype=lt.bmp"],
+    ]
+    NOTES = [
+        # (what, arguments, exit code, standard output is empty, what standard error says)
+        ("a mistyped command", ["exprot", W], 2, True, "unknown command 'exprot'; did you mean 'export'?"),
+        ("a layer's name for the world", ["export", "landtype"], 1, False,
+         "landtype is the name of a layer, not a world: the world comes first"),
+        ("an image for the world", ["lt.bmp"], 0, False, "The file is a BMP image, not a world file"),
+        ("an export onto the world", ["export", W, "smallmap=" + W, "--replace"], 1, False,
+         "is the world file itself, which this run has open"),
+        ("another layer's bitmap", ["import", W, "landheight=../maps/landtype.bmp"], 1, True,
+         "landtype.bmp has the palette of a LandType export, so it is most likely the bitmap of another layer, not "
+         "of LandHeight; nothing was imported. To import it into LandHeight all the same, give --force."),
+        ("another layer's bitmap, forced", ["import", W, "landheight=../maps/landtype.bmp", "--force"], 0, False,
+         "LandHeight: this BMP has the palette of a LandType export"),
     ]
 
     def fresh(self, junk):
@@ -204,6 +222,17 @@ class Arguments(ToolTest):
                 self.assertEqual((r.out, r.rc), (b"", 2))
                 self.assertRegex(r.err, rb"(?s)^velmarsh: [^\n]+\nUsage: velmarsh export WORLD .*\nTry 'velmarsh --help' for more\.\n$")
                 self.assertEqual(self.files(), made)
+
+    def test_notes_say_what_went_wrong(self):
+        for what, args, code, silent, says in self.NOTES:
+            with self.subTest(what):
+                cwd = self.fresh([])
+                run_tool([], cwd, args=["export", self.W, "landtype"])
+                world = read(self.path("maps/WOODS.WLD"))
+                r = run_tool([], cwd, args=args)
+                self.assertEqual((r.rc, r.out == b""), (code, silent), r.err)
+                self.assertIn(says.encode(), r.err)
+                self.assertEqual(read(self.path("maps/WOODS.WLD")) != world, code == 0 and "--force" in args)
 
     def test_help_and_version(self):
         for args in (["--help"], ["-h"], ["export", self.W, "--help"]):

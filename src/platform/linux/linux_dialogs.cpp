@@ -78,14 +78,20 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
     return true;
 }
 
-// A question answered ahead: nothing is asked, and a name that cannot be used
-// cancels, as from a script, with its note.
-bool TakeGivenPath(const GivenAnswer& given, DialogQuery query, std::string* path) {
-    if (!given.Path.empty()) query.Folder = CurrentFolder();  // where the command was typed
+// How the dialog judges an answer given ahead: from the folder the command
+// was typed in, asking nobody.
+DialogOutcome JudgeGivenPath(const std::string& typed, DialogQuery query) {
+    if (!typed.empty()) query.Folder = CurrentFolder();
     query.CanConfirm = false;
     query.Given = true;
     if (given::MayReplace()) query.OverwritePrompt = false;
-    const DialogOutcome outcome = JudgeDialogAnswer(given.Path, query, ProbePath);
+    return JudgeDialogAnswer(typed, query, ProbePath);
+}
+
+// A question answered ahead: nothing is asked, and a name that cannot be used
+// cancels, as from a script, with its note.
+bool TakeGivenPath(const GivenAnswer& given, const DialogQuery& query, std::string* path) {
+    const DialogOutcome outcome = JudgeGivenPath(given.Path, query);
     if (outcome.Step != DialogStep::Accept) {
         if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
         given::Refused();
@@ -120,9 +126,7 @@ bool AskAtTerminal(DialogQuery query, const FileDialog& dialog, const std::strin
     }
 }
 
-bool RunFileDialog(FileDialog& dialog, bool save) {
-    const given::Turn turn = given::Next();
-    const bool interactive = terminal::IsInteractive();
+DialogQuery QueryOf(const FileDialog& dialog, bool save, bool interactive) {
     DialogQuery query{};
     query.Save = save;
     query.MustExist = (dialog.Flags & kOfnFileMustExist) != 0;
@@ -135,7 +139,13 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     const char* home = std::getenv("HOME");
     query.Home = home != nullptr ? home : "";
     query.BufferSize = dialog.FileBufferSize;
+    return query;
+}
 
+bool RunFileDialog(FileDialog& dialog, bool save) {
+    const given::Turn turn = given::Next();
+    const bool interactive = terminal::IsInteractive();
+    const DialogQuery query = QueryOf(dialog, save, interactive);
     const std::string heading =
         std::string(dialog.Title) + " (" + dialog.FilterText + ": " + dialog.FilterPattern + ")";
     std::string path;
@@ -160,6 +170,12 @@ void SayLine(std::string_view text) {
 }
 
 void terminal::StartDialogs() { terminal::Attach(g_session); }
+
+std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog) {
+    const DialogOutcome outcome =
+        JudgeGivenPath(typed, QueryOf(dialog, (dialog.Flags & kOfnOverwritePrompt) != 0, false));
+    return outcome.Step == DialogStep::Accept ? outcome.Path : std::string();
+}
 
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }

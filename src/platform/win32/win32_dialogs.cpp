@@ -109,8 +109,9 @@ std::vector<std::string> ExtensionsToTry(const FileDialog& dialog) {
     return extensions;
 }
 
-bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
-    std::string typed = given.Path;
+// The full path a given answer names, and why it cannot be used (empty when
+// it can); false when nothing is named.
+bool JudgeGivenPath(const FileDialog& dialog, bool save, std::string typed, std::string* path, std::string* refusal) {
     if (typed.empty()) {
         if (dialog.FileBuffer[0] == '\0') return false;  // nothing proposed: cancelled
         typed =
@@ -125,13 +126,17 @@ bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given
         for (std::size_t i = 0; !save && !IsFile(chosen) && i < extensions.size(); ++i)
             if (IsFile(chosen + extensions[i])) chosen += extensions[i];
     }
-    const std::string refusal = Refusal(dialog, save, chosen);
-    if (!refusal.empty()) {
-        SayLine(refusal);
-        return false;
-    }
+    *refusal = Refusal(dialog, save, chosen);
     *path = chosen;
     return true;
+}
+
+bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
+    std::string refusal;
+    if (!JudgeGivenPath(dialog, save, given.Path, path, &refusal)) return false;
+    if (refusal.empty()) return true;
+    SayLine(refusal);
+    return false;
 }
 
 // One filter entry: its text and its pattern, each ending in a zero, and
@@ -199,6 +204,13 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
 }
 
 }  // namespace
+
+std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog) {
+    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
+    std::string path, refusal;
+    const bool save = (dialog.Flags & kOfnOverwritePrompt) != 0;
+    return JudgeGivenPath(dialog, save, typed, &path, &refusal) && refusal.empty() ? path : std::string();
+}
 
 bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameW, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameW, true); }
