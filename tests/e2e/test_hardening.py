@@ -2,14 +2,15 @@
 2 GiB: the tool reports each failure on its line and never claims success."""
 import os
 import re
+import shutil
 import signal
 import struct
 import subprocess
 import time
 import unittest
 
-from harness import (EXPORT_ALL, IMPORT_ALL, World, gen, header_block, lines, lm_pass_model, read, read_until, start_tool,
-                     stride, write, ToolTest)
+from harness import (EXPORT_ALL, IMPORT_ALL, VELMARSH, World, gen, header_block, lines, lm_pass_model, read, read_until,
+                     run_tool, start_tool, stride, write, ToolTest)
 
 ORDER = ["smallmap", "landtype", "lmheight", "largemap"]
 NAMES = {"smallmap": "smallmap.bmp", "landtype": "landtype.bmp", "lmheight": "lmheight.bmp",
@@ -199,6 +200,77 @@ class Backups(ToolTest):
         self.assertEqual(read(path), lm_pass_model(before, imports={"lmheight": read(lh)})[0])
 
 
+class WorldChangedUnderTheRun(ToolTest):
+    def test_a_world_cut_or_rewritten_after_its_check_stops_the_pass(self):
+        def cut(data):
+            return data[:1000]
+
+        def entry_into_the_header(data):
+            data = bytearray(data)
+            data[144 + 4 * 50:144 + 4 * 51] = (8).to_bytes(4, "little")  # cell (2, 4), as if rewritten
+            return bytes(data)
+
+        for change in (cut, entry_into_the_header):
+            with self.subTest(change=change.__name__):
+                path = self.world(width=12, height=9)
+                self.bitmap("lmheight.bmp", width=12, height=9, pattern="noise")
+                proc = start_tool(self.dir, ["WOODS.WLD", "c", "y", "", "n", "lmheight.bmp"])
+                out = read_until(proc.stdout, b"lmheight.bmp header...Done!\r\n")
+                changed = change(read(path))
+                write(path, changed)
+                proc.stdin.write(b"c\n")
+                proc.stdin.close()
+                out += proc.stdout.read()
+                proc.stdout.close()
+                self.assertEqual(proc.wait(timeout=60), 0)
+                self.assertTrue(out.endswith(f"Reading and writing LM data...Error 5 reading {path}!\r\n".encode()),
+                                out[-200:])
+                # Nothing was written from the batch that met it, and the export went.
+                self.assertEqual(read(path), changed)
+                self.assertFalse(os.path.exists(self.path("landtype.bmp")))
+
+
+class Links(ToolTest):
+    """Files the tool creates are made new, never through a link that someone
+    planted beside the world; a link's target stays as it was."""
+
+    def test_links_planted_beside_the_world_are_never_followed(self):
+        path = self.world(width=12, height=9)
+        before = read(path)
+        self.bitmap("lmheight.bmp", width=12, height=9, pattern="noise")
+        victim = self.path("victim")
+        for name, target in ((".bak.tmp", victim), (".bak.tmp", self.path("nowhere")), (".importing", victim)):
+            with self.subTest(name=name, target=os.path.basename(target)):
+                write(path, before)
+                write(victim, b"keep me")
+                for end in (".bak", ".bak.tmp", ".importing"):
+                    if os.path.lexists(path + end):
+                        os.remove(path + end)
+                os.symlink(target, path + name)
+                r = self.run_tool(["WOODS.WLD", "c", "c", "n", "lmheight.bmp", "c"])
+                self.assertTrue(r.out.endswith(b"Reading and writing LM data...Done!\r\n"), r.out[-200:])
+                self.assertEqual((read(victim), os.stat(victim).st_mode & 0o777), (b"keep me", 0o644))
+                self.assertFalse(os.path.exists(self.path("nowhere")))
+                self.assertEqual(read(path + ".bak"), before)
+                self.assertFalse(os.path.lexists(path + name))
+
+    def test_exports_through_links(self):
+        path = self.world(width=12, height=9)
+        target = self.path("elsewhere.bmp")
+        # A link that points nowhere makes no file: a copy tool refuses it too.
+        os.symlink(target, self.path("smallmap.bmp"))
+        r = self.run_tool(["WOODS.WLD", "y", "", "c", "c", "c"])
+        self.assertIn(lines(f"Error 40 creating {self.path('smallmap.bmp')}!"), r.out)
+        self.assertFalse(os.path.exists(target))
+        # A link to a file is that file; when its export stops, the link stays and is named.
+        write(target, b"old")
+        r = self.run_tool([], file_limit=1100,
+                          args=["export", "WOODS.WLD", "smallmap", "--replace"])
+        self.assertIn(b"Error 27 writing", r.out)
+        self.assertTrue(os.path.islink(self.path("smallmap.bmp")))
+        self.assertIn(f"is a link, so it was not removed: {target} is cut short".encode(), r.err)
+
+
 class HugeWorlds(ToolTest):
     def test_records_and_smallmap_beyond_2_gib(self):
         w, h = 40, 30
@@ -287,6 +359,101 @@ class HugeWorlds(ToolTest):
         self.assertFalse(os.path.exists(path + ".bak"))
 
 
+class Recovery(ToolTest):
+    """An import that dies at any moment leaves, once the next run has opened
+    the world, either the world as it was or the world fully imported, and a
+    whole backup beside it."""
+
+    CALLS = ["openat", "write", "pwrite64", "copy_file_range", "fsync", "rename", "unlink", "ftruncate", "close"]
+    ANSWERS = ["WOODS.WLD", "n", "smallmap.bmp", "c", "n", "lmheight.bmp", "n", "largemap.bmp"]
+
+    def setUp(self):
+        super().setUp()
+        self.path_ = self.world(width=12, height=9, seed=7, layout="shuffled")
+        self.before = read(self.path_)
+        for name, width, height in (("smallmap.bmp", 12, 9), ("lmheight.bmp", 12, 9), ("largemap.bmp", 60, 45)):
+            self.bitmap(name, width=width, height=height, pattern="noise")
+
+    def fresh(self, marker=False, backup=None):
+        write(self.path_, self.before)
+        for end in (".bak", ".bak.tmp", ".importing"):
+            if os.path.lexists(self.path_ + end):
+                os.remove(self.path_ + end)
+        if marker:
+            write(self.path_ + ".importing", b"")
+        if backup is not None:
+            write(self.path_ + ".bak", backup)
+
+    def call_counts(self):
+        """How often a whole import makes each file-writing call."""
+        self.fresh()
+        summary = self.path("strace.txt")
+        run_tool(self.ANSWERS, self.dir, exe="/usr/bin/strace",
+                 args=["-c", "-o", summary, "-e", "trace=" + ",".join(self.CALLS), VELMARSH])
+        rows = re.findall(r"^\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)\s+(?:\d+\s+)?(\w+)$", read(summary).decode(), re.M)
+        return {call: int(count) for count, call in rows if call in self.CALLS}
+
+    @unittest.skipIf(shutil.which("strace", path="/usr/bin") is None, "needs strace (Debian: strace)")
+    def test_an_import_killed_at_any_file_call(self):
+        # Two moves: the SmallMap copy, then the pass. Each is whole or not there.
+        states = []
+        for answers in (self.ANSWERS[:3] + ["c", "c", "c"], self.ANSWERS):
+            self.fresh()
+            self.run_tool(answers)
+            states.append(read(self.path_))
+        states.append(self.before)
+        counts = self.call_counts()
+        self.assertGreater(counts.get("fsync", 0), 0, counts)
+        for call, count in counts.items():
+            for n in range(1, count + 1):
+                with self.subTest(call=call, n=n):
+                    self.fresh()
+                    run_tool(self.ANSWERS, self.dir, exe="/usr/bin/strace",
+                             args=["-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                   f"inject={call}:signal=KILL:when={n}", VELMARSH])
+                    self.run_tool(["WOODS.WLD", "c", "c", "c", "c"])
+                    self.assertTrue(read(self.path_) in states, "a torn world")
+                    if os.path.exists(self.path_ + ".bak"):
+                        self.assertTrue(read(self.path_ + ".bak") == self.before, "a torn backup")
+                    self.assertFalse(os.path.exists(self.path_ + ".importing"))
+
+    def test_a_marker_puts_back_only_a_backup_of_the_same_world(self):
+        other = bytearray(self.before)
+        other[144] ^= 1  # another table
+        torn = bytearray(self.before)
+        torn[-1] ^= 0xFF
+        cases = [
+            # (the backup beside the marker, the world after the next open, what standard error says)
+            (self.before, self.before, "did not finish"),
+            (bytes(other), bytes(torn), "is not a copy of this world"),
+            (self.before[:-1], bytes(torn), "is not a copy of this world"),
+            (None, bytes(torn), "cannot be read"),
+        ]
+        for backup, after, says in cases:
+            with self.subTest(says=says, backup=None if backup is None else len(backup)):
+                self.fresh(marker=True, backup=backup)
+                write(self.path_, bytes(torn))
+                r = self.run_tool(["WOODS.WLD", "c", "c", "c", "c"])
+                self.assertTrue(r.out.endswith(b"SmallMapOffset: %d\r\n\r\n\r\n" % World(self.before).smallmap))
+                self.assertIn(says.encode(), r.err)
+                self.assertEqual(read(self.path_), after)
+                self.assertFalse(os.path.exists(self.path_ + ".importing"))
+                if backup is not None:
+                    self.assertEqual(read(self.path_ + ".bak"), backup)
+
+    def test_the_same_import_twice_keeps_the_first_backup(self):
+        self.fresh()
+        answers = ["WOODS.WLD", "c", "c", "n", "lmheight.bmp", "c"]
+        self.run_tool(answers)
+        self.assertEqual(read(self.path_ + ".bak"), self.before)
+        imported, unwritten = read(self.path_), os.stat(self.path_).st_mtime_ns
+        r = self.run_tool(answers)
+        self.assertIn(b"LandHeight: 0 of 108 cells changed", r.err)
+        self.assertNotIn(b"Saved a copy", r.err)
+        self.assertEqual(read(self.path_ + ".bak"), self.before)
+        self.assertEqual((read(self.path_), os.stat(self.path_).st_mtime_ns), (imported, unwritten))
+
+
 class Interrupts(ToolTest):
     """An interrupt while map data moves waits until the move is complete and
     its line is out; then the run ends as the signal ends it."""
@@ -341,8 +508,12 @@ class Interrupts(ToolTest):
         self.assertFalse(read(path) == before)  # torn
         self.assertFalse(os.path.exists(path + ".bak.tmp"))
         self.assertTrue(read(path + ".bak") == before)
-        os.replace(path + ".bak", path)  # what the tool tells a user to do
+        # The next run that opens the world finds the marker and puts it back.
+        r = self.run_tool(["WOODS.WLD", "c", "c", "c", "c"])
+        self.assertIn(b"did not finish", r.err)
         self.assertTrue(read(path) == before)
+        self.assertTrue(read(path + ".bak") == before)
+        self.assertFalse(os.path.exists(path + ".importing"))
 
     def interrupted(self, answers, progress, sig):
         """Runs the tool, sends sig once progress is on standard output, and
