@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
 """Times the tool's full export and full import of all four layers against the
 copy limit: reading the world and writing as many bytes with large buffers.
-An import first backs the world up, so its limit includes one copy of the
-world, flushed to disk and renamed into place as the backup is.
+An import that changes the world first backs it up and flushes it to disk at
+the end, so its limit includes one copy of the world, flushed and renamed into
+place as the backup is, and one flush of the world.
 
   python3 tools/bench.py [BUILD_DIR] [--runs N] [--sizes 1024,2047]
 
-Prints one row per world and direction: median seconds of the tool and of the
-copy, the world's MB/s through the tool, the ratio tool/copy and the tool's
-peak resident memory. Then, for the largest world stored in order, the
-import of LargeMap alone from its exported BMP and from PNG files made of it
-(greyscale as Pillow saves it, with a palette as GIMP does, and RGB), which
-are decoded whole: their time and peak memory."""
+Prints one row per world and move: median seconds of the tool and of what it
+is measured against, the world's MB/s through the tool, the ratio and the
+tool's peak resident memory. The moves: "export" and "import" (of every
+layer, each value moved on by one, so that every record changes) against the
+copy limit; "same" (the import of the unchanged exports, which writes
+nothing) against the export of the same run. Then, for the largest world
+stored in order, LargeMap alone: imported from its edited BMP and from PNG
+files of the same picture (greyscale as Pillow saves it, with a palette as
+GIMP does, and RGB), and exported to BMP and to PNG: time, peak memory and
+the ratio to the BMP."""
 import argparse
 import os
 import statistics
@@ -20,6 +25,7 @@ import time
 
 EXPORT_ANSWERS = b"WOODS.WLD\ny\n\ny\n\ny\n\ny\n\n"
 IMPORT_ANSWERS = b"WOODS.WLD\nn\nsmallmap.bmp\nn\nlandtype.bmp\nn\nlmheight.bmp\nn\nlargemap.bmp\n"
+EDITED_ANSWERS = IMPORT_ANSWERS.replace(b".bmp", b"-edited.bmp")
 BITMAPS = ["smallmap.bmp", "landtype.bmp", "lmheight.bmp", "largemap.bmp"]
 CHUNK = 4 << 20
 
@@ -90,7 +96,7 @@ def copy_world(path, copy):
 
 def copy_import(folder):
     """Read the bitmaps, copy the world, then read the world and write its
-    bytes back in place."""
+    bytes back in place, and flush it."""
     path = os.path.join(folder, "WOODS.WLD")
     start = time.perf_counter()
     for name in BITMAPS:
@@ -104,8 +110,28 @@ def copy_import(folder):
             break
         os.pwrite(fd, data, offset)
         offset += len(data)
+    os.fsync(fd)
     os.close(fd)
     return time.perf_counter() - start
+
+
+def edit(folder, name, out):
+    """The bitmap with every value moved on by one (LandType's among 0 to 2)."""
+    with open(os.path.join(folder, name), "rb") as f:
+        data = f.read()
+    step = bytes((v + 1) % (3 if name == "landtype.bmp" else 256) for v in range(256))
+    with open(os.path.join(folder, out), "wb") as f:
+        f.write(data[:1078] + data[1078:].translate(step))
+
+
+def restore(folder):
+    """The world as the export found it, before an import that changes it."""
+    with open(os.path.join(folder, "pristine.wld"), "rb") as src, open(os.path.join(folder, "WOODS.WLD"), "wb") as dst:
+        while True:
+            data = src.read(CHUNK)
+            if not data:
+                break
+            dst.write(data)
 
 
 def median_of(runs, measure, before=None):
@@ -124,7 +150,7 @@ def main():
     gen = os.path.abspath(os.path.join(args.build, "worldgen"))
     root = os.path.abspath(os.path.join(args.build, "bench"))
 
-    print(f"{'world':>18} {'move':>6} {'tool s':>8} {'copy s':>8} {'MB/s':>8} {'tool/copy':>9} {'peak RSS':>9}")
+    print(f"{'world':>18} {'move':>6} {'tool s':>8} {'limit s':>8} {'MB/s':>8} {'ratio':>9} {'peak RSS':>9}")
     for size in map(int, args.sizes.split(",")):
         for layout in ("inorder", "shuffled"):
             folder = os.path.join(root, f"{size}-{layout}")
@@ -134,39 +160,66 @@ def main():
                             "--seed", "11", "--layout", layout], check=True)
             megabytes = os.path.getsize(world) / 1e6
 
-            tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, EXPORT_ANSWERS),
-                                  before=lambda: remove_bitmaps(folder, BITMAPS))
+            name = f"{size}x{size} {layout}"
+            export_runs = median_of(args.runs, lambda: run_tool(tool, folder, EXPORT_ANSWERS),
+                                    before=lambda: remove_bitmaps(folder, BITMAPS))
             sizes = [os.path.getsize(os.path.join(folder, n)) for n in BITMAPS]
             copy_runs = median_of(args.runs, lambda: copy_export(folder, sizes))
-            report(f"{size}x{size} {layout}", "export", tool_runs, copy_runs, megabytes)
+            report(name, "export", export_runs, copy_runs, megabytes)
 
-            tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, IMPORT_ANSWERS))
+            os.replace(world, os.path.join(folder, "pristine.wld"))
+            restore(folder)
+            for bitmap in BITMAPS:
+                edit(folder, bitmap, bitmap.replace(".bmp", "-edited.bmp"))
+            tool_runs = median_of(args.runs, lambda: run_tool(tool, folder, EDITED_ANSWERS),
+                                  before=lambda: restore(folder))
             copy_runs = median_of(args.runs, lambda: copy_import(folder))
-            report(f"{size}x{size} {layout}", "import", tool_runs, copy_runs, megabytes)
+            report(name, "import", tool_runs, copy_runs, megabytes)
+
+            restore(folder)
+            same_runs = median_of(args.runs, lambda: run_tool(tool, folder, IMPORT_ANSWERS))
+            report(name, "same", same_runs, [t for t, _ in export_runs], megabytes)
             remove_bitmaps(folder, [f"copy-{n}" for n in BITMAPS] + ["WOODS.WLD.copy", "WOODS.WLD.bak"])
     largest = max(map(int, args.sizes.split(",")))
     largemap_imports(tool, os.path.join(root, f"{largest}-inorder"), args.runs, largest)
 
 
 def largemap_imports(tool, folder, runs, size):
-    """LargeMap alone, from the exported BMP and from PNG files of it."""
+    """LargeMap alone: imported from its edited BMP and from PNG files of the
+    same picture, and exported to BMP and to PNG."""
     from PIL import Image  # Debian's python3-pil
     Image.MAX_IMAGE_PIXELS = None
     pngs = ["largemap-grey.png", "largemap-palette.png", "largemap-rgb.png"]
-    with Image.open(os.path.join(folder, "largemap.bmp")) as im:
+    with Image.open(os.path.join(folder, "largemap-edited.bmp")) as im:
         im.save(os.path.join(folder, pngs[0]))
         indexed = Image.frombytes("P", im.size, im.tobytes())  # as GIMP saves an Indexed image
         indexed.putpalette([v for i in range(256) for v in (i, i, i)])
         indexed.save(os.path.join(folder, pngs[1]))
         im.convert("RGB").save(os.path.join(folder, pngs[2]))
-    print(f"{'world':>18} {'LargeMap import from':>24} {'tool s':>8} {'peak RSS':>9}")
-    for name in ["largemap.bmp"] + pngs:
+    print(f"{'world':>18} {'LargeMap':>28} {'tool s':>8} {'x BMP':>6} {'peak RSS':>9} {'file MB':>8}")
+    row = f"{size}x{size} inorder"
+    bmp_s = None
+    for name in ["largemap-edited.bmp"] + pngs:
         answers = b"WOODS.WLD\nc\nc\nc\nn\n" + name.encode() + b"\n"
-        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers))
+        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers), before=lambda: restore(folder))
         tool_s = statistics.median(t for t, _ in tool_runs)
+        bmp_s = bmp_s or tool_s
         rss = max(r for _, r in tool_runs) / 1024
-        print(f"{f'{size}x{size} inorder':>18} {name:>24} {tool_s:8.3f} {rss:7.1f} MiB", flush=True)
-    remove_bitmaps(folder, pngs + ["WOODS.WLD.bak"])
+        megabytes = os.path.getsize(os.path.join(folder, name)) / 1e6
+        print(f"{row:>18} {'import from ' + name:>28} {tool_s:8.3f} {tool_s / bmp_s:6.2f} {rss:7.1f} MiB "
+              f"{megabytes:8.1f}", flush=True)
+    bmp_s = None
+    for name in ("largemap-out.bmp", "largemap-out.png"):
+        answers = b"WOODS.WLD\nc\nc\nc\ny\n" + name.encode() + b"\n"
+        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers),
+                              before=lambda: remove_bitmaps(folder, [name]))
+        tool_s = statistics.median(t for t, _ in tool_runs)
+        bmp_s = bmp_s or tool_s
+        rss = max(r for _, r in tool_runs) / 1024
+        megabytes = os.path.getsize(os.path.join(folder, name)) / 1e6
+        print(f"{row:>18} {'export to ' + name:>28} {tool_s:8.3f} {tool_s / bmp_s:6.2f} {rss:7.1f} MiB "
+              f"{megabytes:8.1f}", flush=True)
+    remove_bitmaps(folder, pngs + ["largemap-out.bmp", "largemap-out.png", "WOODS.WLD.bak"])
 
 
 def report(world, move, tool_runs, copy_runs, megabytes):

@@ -185,6 +185,12 @@ void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recor
     std::uint64_t changed = 0, zeroed = 0;
     for (std::uint32_t x = 0; x < width; ++x) {
         std::uint8_t* block = records + recordOffsets[x] + work.RecordByte;
+        // Most cells of an edited layer are as the record holds them: a
+        // look decides, and only a cell that differs is copied.
+        bool same = limit == 0;
+        for (std::uint32_t k = 0; k < kBlock && same; ++k)
+            same = std::memcmp(block + kBlock * k, rows[k] + std::uint64_t{kBlock} * x, kBlock) == 0;
+        if (same) continue;
         std::uint8_t before[kBlock * kBlock];
         std::memcpy(before, block, sizeof before);
         for (std::uint32_t k = 0; k < kBlock; ++k)
