@@ -44,7 +44,7 @@ bool ChooseBitmapPath(platform::FileDialog& dialog, BitmapUse use, const char* t
     return platform::GetOpenFileName(dialog);
 }
 
-platform::FileHandle OpenBitmapFile(const char* path, BitmapUse use, const char* worldPath) {
+platform::FileHandle OpenBitmapFile(console::Report& report, const char* path, BitmapUse use, const char* worldPath) {
     const bool exporting = use == BitmapUse::Export;
     const platform::FileHandle file =
         exporting ? platform::OpenFile(path, platform::Share::None, platform::Disposition::CreateAlways)
@@ -58,7 +58,7 @@ platform::FileHandle OpenBitmapFile(const char* path, BitmapUse use, const char*
                 : std::string(path) + " is the world file itself, which this run has open: " +
                       (exporting ? "an export needs a file of its own; choose another name (the proposed one)."
                                  : "choose the layer's bitmap, not the world.");
-        console::PrintErrorLine(code, exporting ? "creating" : "opening", path, advice);
+        console::PrintErrorLine(report, code, exporting ? "creating" : "opening", path, advice);
     } else if (exporting && NamesPng(path)) {
         platform::SayLine(std::string(path) + " is written as PNG (8 bits, the layer's palette)");
     } else if (exporting && !EndsWith(path, ".bmp")) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 enum class BitmapUse { Export, Import };
 
@@ -18,7 +19,7 @@ bool ChooseBitmapPath(platform::FileDialog& dialog, BitmapUse use, const char* t
 // The chosen file: created empty, nobody else let in, for an export; opened
 // as it is, others may read, for an import. A failed open prints its error
 // line, and names the world as such when it was chosen (worldPath).
-platform::FileHandle OpenBitmapFile(const char* path, BitmapUse use, const char* worldPath);
+platform::FileHandle OpenBitmapFile(console::Report& report, const char* path, BitmapUse use, const char* worldPath);
 
 // Whether an export's name asks for a PNG: it ends in ".png", in any case.
 bool NamesPng(const char* path);

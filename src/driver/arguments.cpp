@@ -243,5 +243,5 @@ int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
                           "first (velmarsh export WORLD " + request.World + ")");
     if (request.Mode != RunMode::Export && request.Mode != RunMode::Import) return code;
     // Given its whole work, the run says by its exit code whether all of it was done.
-    return console::FailureLines() == 0 && platform::GivenAnswersTaken() ? 0 : 1;
+    return state.Report.FailureLines == 0 && platform::GivenAnswersTaken() ? 0 : 1;
 }

@@ -27,7 +27,8 @@ platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char
 // Asks about LandType, LandHeight and LargeMap, always all three, and stages
 // the chosen export or import of each: its file open, its header written or
 // checked.
-void StageLayers(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]);
+void StageLayers(console::Report& report, DialogState& dialogs, const WorldFile& world, BitmapState& bitmap,
+                 LayerSlot (&layers)[kLayerCount]);
 
 // The whole run, banner to closing; the process's exit code.
 int RunTool(AppState& state);

@@ -38,10 +38,10 @@ void FillBitmapDialog(DialogState& dialogs) {
 }
 
 // The header read, shown and checked against the file; false ends the run.
-bool LoadWorldHeader(WorldFile& world) {
-    if (!ReadWldHeader(world)) return false;
+bool LoadWorldHeader(console::Report& report, WorldFile& world) {
+    if (!ReadWldHeader(report, world)) return false;
     ShowWldHeader(world.Header);
-    return CheckWorldLimits(world);
+    return CheckWorldLimits(report, world);
 }
 
 SmallMapBlock SmallMapOf(const WorldFile& world) {
@@ -63,7 +63,7 @@ int RunTool(AppState& state) {
     if (world.Handle == platform::kInvalidFile) {
         const std::uint32_t code = platform::LastError();
         // The world is the run's first file: only others can hold it.
-        console::PrintErrorLine(code, "opening", world.Path,
+        console::PrintErrorLine(state.Report, code, "opening", world.Path,
                                 code == platform::InUseCode()
                                     ? "Another program or another run of velmarsh has the world open: close it there, "
                                       "then run again."
@@ -72,7 +72,8 @@ int RunTool(AppState& state) {
     }
     // A refused world ends the run like a failed header read; nothing was
     // written through the handle but what puts back an import that died.
-    if (!PutBackDiedImport(state.Backup, world.Handle, world.Path) || !LoadWorldHeader(world)) {
+    if (!PutBackDiedImport(state.Report, state.Backup, world.Handle, world.Path) ||
+        !LoadWorldHeader(state.Report, world)) {
         platform::CloseFile(world.Handle);
         return 0;
     }
@@ -82,12 +83,13 @@ int RunTool(AppState& state) {
     PrepareBmpHeader(state.Bitmap.Header);
 
     const platform::Answer answer = AskLayerQuestion(dialogs, 0, "Export SmallMap BMP");
-    if (answer == platform::Answer::Yes) ExportSmallMap(SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
+    if (answer == platform::Answer::Yes)
+        ExportSmallMap(state.Report, SmallMapOf(world), dialogs.BitmapFileDialog, state.Bitmap);
     if (answer == platform::Answer::No)
-        ImportSmallMap(SmallMapOf(world), state.Backup, dialogs.BitmapFileDialog, state.Bitmap);
+        ImportSmallMap(state.Report, SmallMapOf(world), state.Backup, dialogs.BitmapFileDialog, state.Bitmap);
 
-    StageLayers(dialogs, world, state.Bitmap, state.Layers);
-    RunLmPass(world, state.Backup, state.Layers);
+    StageLayers(state.Report, dialogs, world, state.Bitmap, state.Layers);
+    RunLmPass(state.Report, world, state.Backup, state.Layers);
 
     platform::CloseFile(world.Handle);
     platform::ReleaseMemory(world.OffsetRow);

@@ -15,32 +15,32 @@ void Stage(bool& staged, LayerSlot& slot, const char (&path)[platform::kFileName
     std::memcpy(slot.Path, path, sizeof slot.Path);
 }
 
-void StageExport(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot& slot,
-                 const RecordLayer& layer) {
+void StageExport(console::Report& report, DialogState& dialogs, const WorldFile& world, BitmapState& bitmap,
+                 LayerSlot& slot, const RecordLayer& layer) {
     if (!ChooseBitmapPath(dialogs.BitmapFileDialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName)) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
-    slot.ExportHandle = OpenBitmapFile(path, BitmapUse::Export, world.Path);
+    slot.ExportHandle = OpenBitmapFile(report, path, BitmapUse::Export, world.Path);
     if (slot.ExportHandle == platform::kInvalidFile) return;
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
     if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Block * world.Header.Width,
                        layer.Block * world.Header.Height, layer.Colours)) {
         Stage(slot.ExportStaged, slot, path);
-        console::EndLine(console::Done());
+        console::EndLine(report, console::Done());
         return;
     }
     const console::LineEnd end = HeaderError("writing", platform::LastError());
     platform::CloseFile(slot.ExportHandle);
     const std::string removed = RemoveUnfinishedExport(path, layer.Name);
-    console::EndLine(end);
+    console::EndLine(report, end);
     platform::SayLine(removed);
 }
 
-void StageImport(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot& slot,
-                 const RecordLayer& layer) {
+void StageImport(console::Report& report, DialogState& dialogs, const WorldFile& world, BitmapState& bitmap,
+                 LayerSlot& slot, const RecordLayer& layer) {
     if (!ChooseBitmapPath(dialogs.BitmapFileDialog, BitmapUse::Import, layer.ImportTitle, "")) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
-    const platform::FileHandle file = OpenBitmapFile(path, BitmapUse::Import, world.Path);
+    const platform::FileHandle file = OpenBitmapFile(report, path, BitmapUse::Import, world.Path);
     if (file == platform::kInvalidFile) return;
     console::Print(std::string("Reading ") + path + " header...");
     // Sizes are 32-bit products, as the header fields hold them. A file of
@@ -53,7 +53,7 @@ void StageImport(DialogState& dialogs, const WorldFile& world, BitmapState& bitm
         Stage(slot.ImportStaged, slot, path);
     else
         CloseImportSource(slot.Import);
-    console::EndLine(EndOf(verdict));
+    console::EndLine(report, EndOf(verdict));
 }
 
 }  // namespace
@@ -71,12 +71,13 @@ platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char
     return platform::Answer::Cancel;
 }
 
-void StageLayers(DialogState& dialogs, const WorldFile& world, BitmapState& bitmap, LayerSlot (&layers)[kLayerCount]) {
+void StageLayers(console::Report& report, DialogState& dialogs, const WorldFile& world, BitmapState& bitmap,
+                 LayerSlot (&layers)[kLayerCount]) {
     for (int i = 0; i < kLayerCount; ++i) {
         const RecordLayer& layer = kRecordLayers[i];
         const platform::Answer answer = AskLayerQuestion(dialogs, i + 1, layer.ExportTitle);
-        if (answer == platform::Answer::Yes) StageExport(dialogs, world, bitmap, layers[i], layer);
-        if (answer == platform::Answer::No) StageImport(dialogs, world, bitmap, layers[i], layer);
+        if (answer == platform::Answer::Yes) StageExport(report, dialogs, world, bitmap, layers[i], layer);
+        if (answer == platform::Answer::No) StageImport(report, dialogs, world, bitmap, layers[i], layer);
     }
     console::PrintLine("");
 }

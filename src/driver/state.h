@@ -7,6 +7,7 @@
 #include "move/lm_pass.h"
 #include "move/world_backup.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 #include "world/layers.h"
 #include "world/world.h"
 
@@ -21,6 +22,7 @@ struct DialogState {
 };
 
 struct AppState {
+    console::Report Report;
     WorldFile World;
     WorldBackup Backup;  // made by the run's first import
     LayerSlot Layers[kLayerCount];

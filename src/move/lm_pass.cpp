@@ -330,11 +330,11 @@ void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
 
 }  // namespace
 
-bool RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]) {
+void RunLmPass(console::Report& report, WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]) {
     const std::uint32_t width = world.Header.Width, height = world.Header.Height;
     StagedLayers staged{};
     StageForPass(layers, width, height, staged);
-    if (staged.Count == 0) return true;
+    if (staged.Count == 0) return;
     // An interrupt waits until every record is back and the line is complete.
     platform::HoldInterrupts();
     console::Print("Reading and writing LM data...");
@@ -351,10 +351,9 @@ bool RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayer
     EndWorldWrites(backup, world.Handle, world.Path, failure);
     const std::vector<std::string> removed =
         failure.Failed ? RemoveUnfinishedExports(staged) : std::vector<std::string>();
-    console::EndLine(EndOf(failure));
+    console::EndLine(report, EndOf(failure));
     TellBackup(backup);
     for (const std::string& note : removed) platform::SayLine(note);
     if (staged.AnyImport && !failure.Failed) SayImportCounts(staged, std::uint64_t{width} * height);
     platform::ReleaseInterrupts();
-    return !failure.Failed;
 }

@@ -5,6 +5,7 @@
 #include "bitmap/import_source.h"
 #include "move/world_backup.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 #include "world/layers.h"
 #include "world/world.h"
 
@@ -19,5 +20,5 @@ struct LayerSlot {
 // Moves every staged layer in one pass over the records, then closes their
 // files. The world is backed up, and the move marked, right before the first
 // batch of records that changes goes back; an export of a pass that stops is
-// removed. True when the pass's line ended "Done!" (or nothing was staged).
-bool RunLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);
+// removed.
+void RunLmPass(console::Report& report, WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);

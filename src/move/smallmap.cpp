@@ -111,12 +111,12 @@ void ImportRows(const SmallMapBlock& block, WorldBackup& backup, const ImportSou
 
 }  // namespace
 
-bool ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog,
-                    BitmapState& bitmap) {
-    if (!ChooseBitmapPath(dialog, BitmapUse::Import, "Import SmallMap BMP", "")) return false;
+void ImportSmallMap(console::Report& report, const SmallMapBlock& block, WorldBackup& backup,
+                    platform::FileDialog& dialog, BitmapState& bitmap) {
+    if (!ChooseBitmapPath(dialog, BitmapUse::Import, "Import SmallMap BMP", "")) return;
     const char* path = dialog.FileBuffer;
-    const platform::FileHandle file = OpenBitmapFile(path, BitmapUse::Import, block.WorldPath);
-    if (file == platform::kInvalidFile) return false;
+    const platform::FileHandle file = OpenBitmapFile(report, path, BitmapUse::Import, block.WorldPath);
+    if (file == platform::kInvalidFile) return;
     // From the progress text to the end of the step's output, an interrupt waits.
     platform::HoldInterrupts();
     console::Print(std::string("Importing ") + path + "...");
@@ -135,31 +135,30 @@ bool ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::F
         end = EndOf(failure);
     }
     CloseImportSource(source);
-    console::EndLine(end);
+    console::EndLine(report, end);
     // A file that was refused is closed all the same, on a line of its own.
     if (!moves) console::PrintLine("Done!");
     TellBackup(backup);
-    const bool done = moves && console::IsDone(end);
-    if (done) {
+    if (moves && console::IsDone(end)) {
         if (!source.Note.empty()) platform::SayLine(source.Note);
         SayChangedCells(layer.Name, changed, std::uint64_t{block.Width} * block.Height);
     }
     platform::ReleaseInterrupts();
-    return done;
 }
 
-bool ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap) {
-    if (!ChooseBitmapPath(dialog, BitmapUse::Export, "Export SmallMap BMP", "smallmap.bmp")) return false;
+void ExportSmallMap(console::Report& report, const SmallMapBlock& block, platform::FileDialog& dialog,
+                    BitmapState& bitmap) {
+    if (!ChooseBitmapPath(dialog, BitmapUse::Export, "Export SmallMap BMP", "smallmap.bmp")) return;
     const char* path = dialog.FileBuffer;
     if (block.Width >= kWidthLimit) {
         // Nothing could be written: the file is neither made nor emptied.
         console::Print(std::string("Writing ") + path + "...");
-        console::EndLine(BigWidthEnd(block, false));
+        console::EndLine(report, BigWidthEnd(block, false));
         console::PrintLine("Done!");
-        return false;
+        return;
     }
-    const platform::FileHandle file = OpenBitmapFile(path, BitmapUse::Export, block.WorldPath);
-    if (file == platform::kInvalidFile) return false;
+    const platform::FileHandle file = OpenBitmapFile(report, path, BitmapUse::Export, block.WorldPath);
+    if (file == platform::kInvalidFile) return;
     platform::HoldInterrupts();
     console::Print(std::string("Writing ") + path + "...");
 
@@ -170,9 +169,8 @@ bool ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, Bi
     const bool closed = platform::CloseFile(file);
     if (written) NoteMove(failure, closed, "writing", path);
     const std::string removed = written && !failure.Failed ? std::string() : RemoveUnfinishedExport(path, "SmallMap");
-    console::EndLine(written ? EndOf(failure) : headerFailed);
+    console::EndLine(report, written ? EndOf(failure) : headerFailed);
     if (!written) console::PrintLine("Done!");
     if (!removed.empty()) platform::SayLine(removed);
     platform::ReleaseInterrupts();
-    return written && !failure.Failed;
 }

@@ -7,6 +7,7 @@
 #include "bitmap/bmp.h"
 #include "move/world_backup.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 // The block as the copy sees it: Width x Height bytes at Offset in the
 // world file, map row 0 first.
@@ -19,9 +20,10 @@ struct SmallMapBlock {
 };
 
 // Each asks for the bitmap in the dialog, then moves the block; every line
-// it prints is its own, and it never ends the run. True when its step ended
-// "Done!". An import backs the world up, and leaves its marker, right before
+// it prints is its own, and it never ends the run. An import backs the world up, and leaves its marker, right before
 // its first row that changes the block; one that changes nothing writes
 // nothing. An export that stops removes its file.
-bool ExportSmallMap(const SmallMapBlock& block, platform::FileDialog& dialog, BitmapState& bitmap);
-bool ImportSmallMap(const SmallMapBlock& block, WorldBackup& backup, platform::FileDialog& dialog, BitmapState& bitmap);
+void ExportSmallMap(console::Report& report, const SmallMapBlock& block, platform::FileDialog& dialog,
+                    BitmapState& bitmap);
+void ImportSmallMap(console::Report& report, const SmallMapBlock& block, WorldBackup& backup,
+                    platform::FileDialog& dialog, BitmapState& bitmap);

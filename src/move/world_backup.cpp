@@ -149,7 +149,8 @@ void TellBackup(WorldBackup& backup) {
                       " (to undo this import, put it back in place of the world)");
 }
 
-bool PutBackDiedImport(WorldBackup& backup, platform::FileHandle world, const char* worldPath) {
+bool PutBackDiedImport(console::Report& report, WorldBackup& backup, platform::FileHandle world,
+                       const char* worldPath) {
     const std::string marker = MarkerPath(worldPath);
     if (!platform::Exists(marker.c_str())) return true;
     const std::string copy = std::string(worldPath) + ".bak";
@@ -174,7 +175,7 @@ bool PutBackDiedImport(WorldBackup& backup, platform::FileHandle world, const ch
     } else if (!CopyBack(world, file, size, marker)) {
         done = false;
         const std::uint32_t code = platform::LastError();
-        console::PrintErrorLine(code, "opening", worldPath,
+        console::PrintErrorLine(report, code, "opening", worldPath,
                                 "An import into this world died, and putting the world back from " + copy +
                                     " failed: the world may be torn, " + copy + " is whole. Put " + copy +
                                     " in place of the world by hand, then remove " + marker + ".");

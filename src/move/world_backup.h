@@ -11,6 +11,7 @@
 
 #include "move/move_failure.h"
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 // The world's path with ".bak.tmp" appended.
 inline constexpr std::uint32_t kBackupPathSize = platform::kFileNameBufferSize + 8;
@@ -45,4 +46,4 @@ void TellBackup(WorldBackup& backup);
 // left by an import that died puts the world back from a backup of the same
 // world. False when putting it back failed; the error line is printed then,
 // and the run must end.
-bool PutBackDiedImport(WorldBackup& backup, platform::FileHandle world, const char* worldPath);
+bool PutBackDiedImport(console::Report& report, WorldBackup& backup, platform::FileHandle world, const char* worldPath);

@@ -22,18 +22,18 @@ inline void PrintLine(std::string_view text) {
 // Unsigned decimal, no sign, no padding.
 inline std::string Dec(std::uint64_t value) { return std::to_string(value); }
 
-// How many error and refusal lines the run has printed: a run given its
-// work on the command line says by its exit code whether there were any.
-inline int& FailureLines() {
-    static int count = 0;
-    return count;
-}
+// The report's part of the run's state: how many error and refusal lines
+// it has printed, so that a run given its work on the command line can say
+// by its exit code whether there were any.
+struct Report {
+    int FailureLines;
+};
 
 // A line that refuses a file or a size the tool cannot work with, then, when
 // there is one, the advice on standard error.
-inline void PrintRefusal(std::string_view line, std::string_view advice = {}) {
+inline void PrintRefusal(Report& report, std::string_view line, std::string_view advice = {}) {
     PrintLine(line);
-    ++FailureLines();
+    ++report.FailureLines;
     if (!advice.empty()) platform::SayLine(advice);
 }
 
@@ -66,13 +66,13 @@ inline std::string ErrorNote(std::uint32_t code, std::string_view advice) {
     return advice.empty() ? means + " " + words.Next : std::string(advice) + " " + means;
 }
 
-inline void EndLine(const LineEnd& end) {
+inline void EndLine(Report& report, const LineEnd& end) {
     if (end.Action != nullptr) {
         PrintLine("Error " + Dec(end.Code) + " " + end.Action + " " + end.What + "!");
-        ++FailureLines();
+        ++report.FailureLines;
         platform::SayLine(ErrorNote(end.Code, end.Advice));
     } else if (!end.Refusal.empty()) {
-        PrintRefusal(end.Refusal, end.Advice);
+        PrintRefusal(report, end.Refusal, end.Advice);
     } else {
         PrintLine("Done!");
     }
@@ -80,8 +80,9 @@ inline void EndLine(const LineEnd& end) {
 
 // "Error <code> <action> <what>!" as a line of its own, then on standard
 // error what the code means and what to do next.
-inline void PrintErrorLine(std::uint32_t code, const char* action, std::string_view what, std::string advice = {}) {
-    EndLine(ErrorEnd(code, action, std::string(what), std::move(advice)));
+inline void PrintErrorLine(Report& report, std::uint32_t code, const char* action, std::string_view what,
+                           std::string advice = {}) {
+    EndLine(report, ErrorEnd(code, action, std::string(what), std::move(advice)));
 }
 
 }  // namespace console

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "report/console_text.h"
 
 inline constexpr std::uint32_t kWldHeaderSize = 144;
 inline constexpr std::uint64_t kOffsetTableStart = 144;
@@ -57,10 +58,10 @@ std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t pos
                              std::uint64_t fileSize);
 
 // One read of 144 bytes at the start; prints the error line on failure.
-bool ReadWldHeader(WorldFile& world);
+bool ReadWldHeader(console::Report& report, WorldFile& world);
 void ShowWldHeader(const WldHeader& header);
 // Refuses, with one line, a world whose table, SmallMap block or records
 // do not lie inside the file; notes whether the records lie apart in table
 // order, so that their order of moving cannot matter. Reads the table in
 // pieces.
-bool CheckWorldLimits(WorldFile& world);
+bool CheckWorldLimits(console::Report& report, WorldFile& world);

@@ -19,11 +19,11 @@ void DecodeWldHeader(WldHeader& header) {
     header.SmallMapOffset = le::Get32(raw + 28);
 }
 
-bool ReadWldHeader(WorldFile& world) {
+bool ReadWldHeader(console::Report& report, WorldFile& world) {
     // A short file leaves the rest of the zeroed header as it is.
     std::uint32_t got = 0;
     if (!platform::ReadFile(world.Handle, world.Header.Raw, kWldHeaderSize, &got)) {
-        console::PrintErrorLine(platform::LastError(), "reading", "WLD header");
+        console::PrintErrorLine(report, platform::LastError(), "reading", "WLD header");
         return false;
     }
     DecodeWldHeader(world.Header);
@@ -89,17 +89,18 @@ std::string JudgeRecordPlace(std::uint32_t x, std::uint32_t y, std::uint32_t pos
     return {};
 }
 
-bool CheckWorldLimits(WorldFile& world) {
+bool CheckWorldLimits(console::Report& report, WorldFile& world) {
     const WldHeader& header = world.Header;
     std::uint64_t fileSize = 0;
     if (!platform::GetFileSize(world.Handle, &fileSize)) {
-        console::PrintErrorLine(platform::LastError(), "reading", world.Path);
+        console::PrintErrorLine(report, platform::LastError(), "reading", world.Path);
         return false;
     }
     const WorldRefusal refusal = JudgeWorldSpan(header, fileSize);
     if (!refusal.Line.empty()) {
-        console::PrintRefusal(refusal.Line, ImageInsteadOfWorld(header.Raw).empty() ? std::string(refusal.Advice)
-                                                                                    : ImageInsteadOfWorld(header.Raw));
+        console::PrintRefusal(
+            report, refusal.Line,
+            ImageInsteadOfWorld(header.Raw).empty() ? std::string(refusal.Advice) : ImageInsteadOfWorld(header.Raw));
         return false;
     }
     world.Size = fileSize;
@@ -115,7 +116,7 @@ bool CheckWorldLimits(WorldFile& world) {
         const auto count = static_cast<std::uint32_t>(cells - first < kPiece ? cells - first : kPiece);
         std::uint32_t got = 0;
         if (!platform::ReadFileAt(world.Handle, kOffsetTableStart + 4 * first, piece.data(), 4 * count, &got)) {
-            console::PrintErrorLine(platform::LastError(), "reading", world.Path);
+            console::PrintErrorLine(report, platform::LastError(), "reading", world.Path);
             return false;
         }
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -125,6 +126,7 @@ bool CheckWorldLimits(WorldFile& world) {
             lastEnd = std::uint64_t{position} + kLmRecordSize;
             if (RecordLiesInside(position, tableEnd, fileSize)) continue;
             console::PrintRefusal(
+                report,
                 JudgeRecordPlace(static_cast<std::uint32_t>(cell % header.Width),
                                  static_cast<std::uint32_t>(cell / header.Width), position, tableEnd, fileSize),
                 kDamagedAdvice);

@@ -182,14 +182,15 @@ void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
 
 }  // namespace
 
-bool RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&layers)[kLayerCount]) {
+void RunReferenceLmPass(console::Report& report, WorldFile& world, WorldBackup& /*backup*/,
+                        LayerSlot (&layers)[kLayerCount]) {
     bool anyImport = false;
     bool anyExport = false;
     for (const LayerSlot& slot : layers) {
         anyImport = anyImport || slot.ImportStaged;
         anyExport = anyExport || slot.ExportStaged;
     }
-    if (!anyImport && !anyExport) return true;
+    if (!anyImport && !anyExport) return;
     console::Print("Reading and writing LM data...");
 
     PassGeometry g{};
@@ -210,8 +211,8 @@ bool RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&l
     }
     if (!failure.Failed) PadLargeMapTopRow(layers, g, failure);
     CloseStagedFiles(layers, failure);
-    console::EndLine(EndOf(failure));
-    if (!anyImport || failure.Failed) return !failure.Failed;
+    console::EndLine(report, EndOf(failure));
+    if (!anyImport || failure.Failed) return;
     const char* names[] = {"LandType", "LandHeight", "LargeMap"};
     for (int layer = 0; layer < kLayerCount; ++layer) {
         if (!layers[layer].ImportStaged) continue;
@@ -221,5 +222,4 @@ bool RunReferenceLmPass(WorldFile& world, WorldBackup& /*backup*/, LayerSlot (&l
             platform::SayLine("LandType: " + Grouped(g_zeroed) +
                               " cells held a value of 3 or more and were set to 0 (only 0, 1 and 2 are kept)");
     }
-    return true;
 }

@@ -6,4 +6,5 @@
 
 // The LM pass as plainly as it can be written: one transfer per record,
 // block row and byte. The fast pass must leave the same bytes and lines.
-bool RunReferenceLmPass(WorldFile& world, WorldBackup& backup, LayerSlot (&layers)[kLayerCount]);
+void RunReferenceLmPass(console::Report& report, WorldFile& world, WorldBackup& backup,
+                        LayerSlot (&layers)[kLayerCount]);

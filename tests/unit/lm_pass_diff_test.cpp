@@ -157,7 +157,7 @@ protected:
     }
 
     // Stages the layers as the staging step leaves them and runs one pass.
-    using Pass = bool (*)(WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);
+    using Pass = void (*)(console::Report&, WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);
 
     Outcome Run(Pass pass, const Bytes& worldBytes, const Stage (&stages)[kLayerCount],
                 const Bytes (&imports)[kLayerCount], const ImportShape (&shapes)[kLayerCount],
@@ -196,7 +196,10 @@ protected:
             }
         }
 
-        Outcome out = Captured(fileLimit, [&] { pass(world, backup, layers); });
+        Outcome out = Captured(fileLimit, [&] {
+            console::Report report{};
+            pass(report, world, backup, layers);
+        });
         platform::CloseFile(world.Handle);
         platform::ReleaseMemory(world.OffsetRow);
         out.World = Load(world.Path);
@@ -375,7 +378,9 @@ TEST_F(LmPassDiff, SmallMapWriteFailureAfterTheBackup) {
     char name[platform::kFileNameBufferSize] = {};
     platform::FileDialog dialog{nullptr, "Bitmap files (*.bmp)", "*.BMP", "BMP", 0, name, sizeof name};
     BitmapState state{};
-    const std::string console = Captured(blockAt + 400, [&] { ImportSmallMap(block, backup, dialog, state); }).Console;
+    console::Report report{};
+    const std::string console =
+        Captured(blockAt + 400, [&] { ImportSmallMap(report, block, backup, dialog, state); }).Console;
     platform::CloseFile(world);
     EXPECT_EQ(console, "Importing " + bitmapPath + "...Error 27 writing " + worldPath + "!\r\n");
     EXPECT_EQ(Load(worldPath).size(), worldBytes.size());
