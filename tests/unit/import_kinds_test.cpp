@@ -16,11 +16,17 @@
 #include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
 #include "bitmap/png_decode.h"
+#include "bitmap/png_encode.h"
 
-// The test's PNG files are compressed with stb_image_write's deflate.
+// The test's PNG files are compressed with stb_image_write's deflate; the
+// exports are read back by stb_image as well, a decoder that is not ours.
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb_image.h>
 
 namespace {
 
@@ -597,6 +603,67 @@ TEST(ImportKinds, PngDecodedWholeForTheOldCallers) {
     EXPECT_EQ(Bytes(image.Values.get(), image.Values.get() + image.Size), (Bytes{7, 0, 0, 0, 77, 9, 0, 2}));
     EXPECT_EQ(image.OffColour, 2u);
     EXPECT_EQ(image.Kind, "a PNG (RGB, 8 bits per channel)");
+}
+
+// An export written by the PNG writer imports as the values it was given, by
+// our decoder, and stb_image sees the export palette's colours in it.
+TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
+    for (const Palette palette : {Palette::Gray, Palette::LandType}) {
+        // Values a deflate stream cannot shrink much, so that the image data
+        // takes several chunks; LandType keeps 0 to 2.
+        const std::uint32_t width = 701, height = 500;
+        std::vector<Bytes> picture(height, Bytes(width));
+        std::uint32_t seed = 12345;
+        for (Bytes& row : picture)
+            for (std::uint8_t& v : row) {
+                seed = seed * 1103515245u + 12345u;
+                v = static_cast<std::uint8_t>(palette == Palette::Gray ? seed >> 24 : (seed >> 24) % 3);
+            }
+        const std::string path = "velmarsh-png-export.png";
+        platform::FileHandle handle =
+            platform::OpenFile(path.c_str(), platform::Share::None, platform::Disposition::CreateAlways);
+        PngWriter png{};
+        ASSERT_TRUE(StartPngFile(png, handle, width, height, palette));
+        for (const Bytes& row : picture) ASSERT_TRUE(WritePngRow(png, row.data()));
+        ASSERT_TRUE(FinishPngFile(png));
+        EndPngFile(png);
+        EndPngFile(png);  // twice is safe
+        std::uint64_t size = 0;
+        platform::GetFileSize(handle, &size);
+
+        std::uint8_t head[kImportHeadSize] = {};
+        std::uint32_t got = 0;
+        platform::ReadFileAt(handle, 0, head, sizeof head, &got);
+        const ImportLayer layer{"LandType", palette, width, height, 1};
+        const BmpVerdict verdict = JudgeImportHead(head, got, size, layer, path);
+        ASSERT_TRUE(verdict.Accepted) << verdict.Note;
+        PngRows rows{};
+        EXPECT_TRUE(StartPngRows(rows, handle, size, verdict.Png, palette) && CheckPngRows(rows)) << rows.Note;
+        std::vector<Bytes> decoded;
+        EXPECT_TRUE(StartPngRows(rows, handle, size, verdict.Png, palette) && DecodeRows(rows, &decoded)) << rows.Note;
+        EXPECT_TRUE(decoded == picture);
+        EXPECT_EQ(rows.OffColour, 0u);
+        EndPngRows(rows);
+        platform::CloseFile(handle);
+
+        int w = 0, h = 0, channels = 0;
+        stbi_uc* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
+        ASSERT_NE(rgb, nullptr) << stbi_failure_reason();
+        EXPECT_EQ(w, static_cast<int>(width));
+        EXPECT_EQ(h, static_cast<int>(height));
+        bool same = true;
+        for (std::uint32_t y = 0; y < height; ++y)
+            for (std::uint32_t x = 0; x < width; ++x) {
+                const stbi_uc* p = rgb + 3 * (std::uint64_t{y} * width + x);
+                same = same && Rgb{p[0], p[1], p[2]} == ExportColour(palette, picture[y][x]);
+            }
+        EXPECT_TRUE(same);
+        stbi_image_free(rgb);
+        if (palette == Palette::Gray) {
+            EXPECT_GT(size, 1100u + (256u << 10)) << "the image data takes several chunks";
+        }
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace
