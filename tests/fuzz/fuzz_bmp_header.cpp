@@ -1,10 +1,12 @@
 // The import check and decoding over arbitrary file bytes. Input: the
 // expected width and height (8 bytes), a byte whose low bit asks for
 // LandType's colours, then the file.
+#include <algorithm>
 #include <cstring>
 
 #include "bitmap/bmp.h"
 #include "bitmap/import_source.h"
+#include "bitmap/png_decode.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -68,6 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ImportSource source{};
     std::string note;
     const bool accepted = console::IsDone(OpenImportSource(head, handle, layer, "check.bmp", &source, &note));
+    // The PNG check pass foretells the decoding: what the import decoded
+    // passes it, what the decoding refused does not.
+    const BmpVerdict verdict = JudgeImportHead(
+        file, static_cast<std::uint32_t>(std::min<std::size_t>(length, kImportHeadSize)), length, layer, "check.bmp");
+    if (verdict.Accepted && verdict.Kind == ImportKind::Png) {
+        PngRows rows{};
+        const bool whole = StartPngRows(rows, handle, length, verdict.Png, layer.Colours) && CheckPngRows(rows);
+        EndPngRows(rows);
+        if (whole != accepted) fuzz::Die("the PNG check pass and the decoding disagree");
+    }
     if (accepted) {
         CheckAccepted(file, length, layer, source);
         // Every stored row reads within bounds.
