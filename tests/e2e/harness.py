@@ -14,6 +14,7 @@ _BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "b
 VELMARSH = os.path.abspath(os.environ.get("VELMARSH", os.path.join(_BUILD, "velmarsh")))
 WORLDGEN = os.path.abspath(os.environ.get("WORLDGEN", os.path.join(_BUILD, "worldgen")))
 FAULT_PROBE = os.path.abspath(os.environ.get("FAULT_PROBE", os.path.join(_BUILD, "tests", "fault_probe")))
+PNG_PROBE = os.path.abspath(os.environ.get("PNG_PROBE", os.path.join(_BUILD, "tests", "png_probe")))
 
 CRLF = b"\r\n"
 # A script's answers that export every layer of ./WOODS.WLD under the

@@ -5,8 +5,8 @@ import subprocess
 
 from PIL import Image
 
-from harness import (CRLF, EXPORT_ALL, World, apply_smallmap_import, expected_export, header_block, layer_image,
-                     lines, read, tool_env, value_of_colour, write, ToolTest)
+from harness import (CRLF, EXPORT_ALL, PNG_PROBE, World, apply_smallmap_import, expected_export, header_block,
+                     layer_image, lines, read, tool_env, value_of_colour, write, ToolTest)
 
 SKIP_LAYERS = ["c", "c", "c"]
 
@@ -217,6 +217,31 @@ def pillow(colour, mode, fmt, **save):
     return edit
 
 
+def pillow16(colour):
+    """A 16-bit grey PNG as Pillow writes one: mode I, each grey v as v * 257."""
+    def edit(test, src, dst):
+        pillow(colour, "L", "PNG")(test, src, dst + ".png")
+        with Image.open(dst + ".png") as im:
+            im.convert("I").point(lambda v: v * 257).save(dst, "PNG")
+    return edit
+
+
+def own_png(value):
+    """The export's values with a box painted, written by the tool's own PNG
+    writer (tests/support/png_probe.cpp): a PNG export as image programs get it."""
+    def edit(test, src, dst):
+        with Image.open(src) as im:
+            width, height = im.size
+            palette = "landtype" if im.mode == "P" else "gray"
+            values = bytearray(im.getdata())
+        left, top, right, bottom = BOX
+        for y in range(top, bottom + 1):
+            for x in range(left, right + 1):
+                values[y * width + x] = value
+        subprocess.run([PNG_PROBE, dst, str(width), str(height), palette], input=bytes(values), check=True)
+    return edit
+
+
 def magick(colour, *options):
     """convert SRC -fill ... -draw ... [options] DST, the options ending in
     the output's format prefix where they name one."""
@@ -229,12 +254,14 @@ def magick(colour, *options):
     return edit
 
 
-def netpbm(colour):
+def netpbm(colour, *command):
+    """The edit as a PPM, turned into the file by a netpbm program (ppmtobmp -bpp 8 unless named)."""
     def edit(test, src, dst):
         pillow(colour, "RGB", "PPM")(test, src, dst + ".ppm")
         with open(dst, "wb") as out:
-            subprocess.run(["/usr/bin/ppmtobmp", "-bpp", "8", dst + ".ppm"], stdout=out, stderr=subprocess.DEVNULL,
-                           check=True)
+            subprocess.run(["/usr/bin/" + (command or ("ppmtobmp", "-bpp", "8"))[0],
+                            *(command or ("ppmtobmp", "-bpp", "8"))[1:], dst + ".ppm"], stdout=out,
+                           stderr=subprocess.DEVNULL, check=True)
     return edit
 
 
@@ -288,6 +315,13 @@ class ImageProgramEdits(ToolTest):
         ("ImageMagick: RLE8", "lmheight", magick(GREY, "-type", "Palette", "-compress", "RLE", "BMP3:"), "rle.bmp"),
         ("ImageMagick: 16-bit RGB PNG, interlaced", "largemap", magick(RED, "-depth", "16", "-interlace", "PNG",
                                                                        "PNG48:"), "magick.png"),
+        ("Pillow: 16-bit grey PNG (mode I)", "lmheight", pillow16(GREY), "pillow16.png"),
+        ("netpbm: pnmtopng -interlace", "largemap", netpbm(RED, "pnmtopng", "-interlace"), "netpbm.png"),
+        ("ImageMagick: grey and alpha PNG", "lmheight", magick(GREY, "-type", "GrayscaleAlpha", "-define",
+                                                               "png:color-type=4", "PNG:"), "magick-alpha.png"),
+        ("Pillow: a palette of 2 bits", "landtype", pillow(YELLOW, None, "PNG", bits=2), "pillow2.png"),
+        ("The tool's PNG writer, LandType", "landtype", own_png(2), "own.png"),
+        ("The tool's PNG writer, a grey layer", "largemap", own_png(200), "own.png"),
     ]
 
     def answers(self, layer, button, name):
@@ -302,6 +336,8 @@ class ImageProgramEdits(ToolTest):
         with Image.open(path) as im:
             if not colours:
                 return list(im.getdata())
+            if im.mode.startswith("I"):  # 16-bit grey, 0 to 65535: the import takes the high byte
+                return [value_of_colour((v >> 8,) * 3, layer) for v in im.getdata()]
             return [value_of_colour(rgb, layer) for rgb in im.convert("RGB").getdata()]
 
     def test_every_kind_comes_back_as_its_colours(self):
