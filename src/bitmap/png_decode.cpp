@@ -420,8 +420,8 @@ void PrepareValues(PngRows& rows) {
         rows.SampleValues[s] = ValueOfColour(rows.Layer, colour);
         rows.SampleExact[s] = IsLayerColour(rows.Layer, colour);
     }
-    rows.SamplesAllExact = std::all_of(rows.SampleExact, rows.SampleExact + 256, [](bool exact) { return exact; });
-    rows.SamplesAreValues = rows.SamplesAllExact && h.Depth == 8 && (h.ColourType == 0 || h.ColourType == 3);
+    const bool allExact = std::all_of(rows.SampleExact, rows.SampleExact + 256, [](bool exact) { return exact; });
+    rows.SamplesAreValues = allExact && h.Depth == 8 && (h.ColourType == 0 || h.ColourType == 3);
     for (std::uint32_t s = 0; s < 256 && rows.SamplesAreValues; ++s) rows.SamplesAreValues = rows.SampleValues[s] == s;
     rows.Memo = StartColourMemo(rows.Layer);
 }

@@ -77,7 +77,6 @@ struct PngRows {
     std::uint8_t SampleValues[256];
     bool SampleExact[256];
     bool SamplesAreValues;  // every sample is its own value, exactly: rows copy as they are
-    bool SamplesAllExact;
     ColourMemo Memo;
 };
 
