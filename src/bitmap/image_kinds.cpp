@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bitmap/bmp_decode.h"
-#include "bitmap/png_import.h"
+#include "bitmap/png_decode.h"
 
 namespace {
 
@@ -102,6 +102,7 @@ ImportVerdict OpenImportSource(std::uint8_t (&head)[kImportHeadSize], platform::
                                const ImportLayer& layer, std::string_view path, ImportSource* source) {
     *source = ImportSource{};
     source->File = file;
+    source->Layer = layer;
     source->Width = layer.Width;
     source->Rows = layer.Height;
     source->Stride = RowStride(layer.Width);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,19 @@ struct ImportFile {
 enum class RowSource {
     Stored,   // rows in the file, read where they are stored
     Decoded,  // rows decoded into memory, bottom-up, as an export stores them
+    Stream,   // rows decoded as the mover takes them, top first
+};
+
+// A kind whose rows are decoded as they are taken: its own record, and what
+// the source asks of it.
+struct RowStream {
+    std::unique_ptr<void, void (*)(void*)> State{nullptr, nullptr};
+    // The next picture row as values; false when it cannot be had: *code is
+    // the failed read's, or the short-read code for a file that changed
+    // since its check.
+    bool (*Next)(void* state, std::uint8_t* values, std::uint32_t* code);
+    // How the file was taken, once its rows are through.
+    std::string (*Note)(const void* state, const ImportLayer& layer);
 };
 
 struct ImportSource {
@@ -39,17 +53,26 @@ struct ImportSource {
     std::uint8_t Values[256];
     // Decoded:
     platform::Memory<std::uint8_t> Decoded;
-    // How the file was taken, for standard error once its move is done.
+    // Stream:
+    RowStream Stream;
+    std::uint64_t NextRow;  // the picture row the stream gives next
+    // How the file was taken, for standard error once its move is done;
+    // a stream's own note replaces it then.
+    ImportLayer Layer;
     std::string Note;
 };
 
 // Picture rows first to first + count - 1 (0 is the top row) into rows,
 // Stride bytes each, in the order the source stores them: the top one first
-// when TopDown, else the bottom one first. Pad bytes are zero. False when
-// the rows are not there (a failed read, or a file that no longer holds
+// when TopDown (as a stream's are), else the bottom one first. Padding that
+// the file lacks reads as zero. A stream takes its rows in order only. False
+// when the rows are not there (a failed read, or a file that no longer holds
 // them): *code is the failed call's, or the system's code for a short read.
-bool ReadPictureRows(const ImportSource& source, std::uint64_t first, std::uint32_t count, std::uint8_t* rows,
+bool ReadPictureRows(ImportSource& source, std::uint64_t first, std::uint32_t count, std::uint8_t* rows,
                      std::uint32_t* code);
+
+// What standard error says of how the file was taken, once its move is done.
+std::string ImportNote(const ImportSource& source);
 
 // The source's memory released and its file closed.
 void CloseImportSource(ImportSource& source);

@@ -1,225 +1,35 @@
-// PNG through stb_image (Debian's libstb-dev), its PNG decoder alone. The
-// file reaches it through a stream that makes its input safe and small:
-// a palette image is handed over as a grey image of its indices, and its
-// palette is kept here, since stb_image would read an index beyond the
-// palette from memory it never set (our rule: such an index is black) and
-// would expand every pixel to RGB; transparency chunks are left out, since
-// transparency does not count. Its memory comes from
-// platform::AllocateMemory, so that running out ends the run as every
-// allocation does; a request beyond what an image of the expected size can
-// need is refused instead, so that a stream that unpacks without end makes
-// the file invalid rather than ending the run.
+// PNG decoding with zlib, row by row. The file is read through one buffer;
+// the image data of its chunks is gathered into a small input for zlib's
+// raw inflate (the zlib header is read here: its checksum at the end is
+// never reached, as nothing after the last row is inflated); each scanline
+// is inflated to its exact size, unfiltered against the one before it and
+// turned into values through a table (grey samples, palette indices) or the
+// memo of the last colour (RGB).
+#include "bitmap/png_decode.h"
+
+#include <zlib.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "bitmap/bmp.h"
-#include "bitmap/image_decode.h"
 #include "platform/le_bytes.h"
 #include "report/console_text.h"
 
 namespace {
 
-// One decoding at a time: the allocation hooks see its limit here.
-std::uint64_t g_allocationLimit = 0;
-bool g_limitReached = false;
+constexpr std::uint32_t kBufferBytes = 1u << 20;
+constexpr std::uint32_t kInputBytes = 64u << 10;
+constexpr std::uint32_t kCheckBytes = 256u << 10;  // inflated at once by the check
+constexpr std::uint32_t kMostChunkLength = 0x7FFFFFFFu;
+constexpr std::uint32_t kMostPaletteBytes = 256 * 3;
 
-void* PngAllocate(std::size_t size) {
-    if (size > g_allocationLimit) {
-        g_limitReached = true;
-        return nullptr;
-    }
-    return platform::AllocateMemory(size);
-}
+constexpr char kSaveAgain[] = "save it again";
 
-void* PngReallocate(void* old, std::size_t oldSize, std::size_t size) {
-    void* memory = PngAllocate(size);
-    if (memory == nullptr) return nullptr;
-    if (old != nullptr) std::memcpy(memory, old, std::min(oldSize, size));
-    platform::ReleaseMemory(old);
-    return memory;
-}
-
-}  // namespace
-
-#define STBI_MALLOC(size) PngAllocate(size)
-#define STBI_REALLOC_SIZED(old, oldSize, size) PngReallocate(old, oldSize, size)
-#define STBI_FREE(memory) platform::ReleaseMemory(memory)
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_LINEAR
-#define STBI_NO_HDR
-#define STBI_NO_THREAD_LOCALS
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
-
-namespace {
-
-constexpr std::uint32_t kPaletteBytes = 256 * 3;
-constexpr std::uint32_t kHeaderChunkBytes = 13;
-
-// The file as stb_image reads it, chunk by chunk: each chunk's header (made
-// here, and for the header chunk its fields too), its data from the file,
-// and its checksum from the file. Ends after the image end chunk, or where
-// the file or a read ends.
-struct PngStream {
-    platform::FileHandle File;
-    PngHeader Header;  // as the check read it
-    std::uint64_t At;  // next file byte
-    std::uint8_t Made[8 + kHeaderChunkBytes];
-    std::uint32_t MadeLength;
-    std::uint32_t MadeLeft;
-    std::uint64_t DataLeft;  // file bytes from At
-    std::uint32_t TailLeft;  // file bytes from At, after the data
-    bool LastChunk;
-    bool Ended;
-    bool Failed;
-    std::uint32_t Code;
-    // The palette, taken out of the stream: from the last palette chunk
-    // before the image data; Bad when that chunk is not one.
-    bool ImageDataSeen;
-    bool PaletteSeen;
-    bool PaletteBad;
-    std::uint32_t PaletteLength;  // bytes
-    std::uint8_t Palette[kPaletteBytes];
-};
-
-void PutBigEndian(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
-// Keeps a palette chunk's entries for the conversion.
-bool TakePalette(PngStream& s, std::uint32_t length) {
-    if (s.ImageDataSeen) return true;  // too late to count
-    s.PaletteSeen = true;
-    s.PaletteBad = length % 3 != 0 || length > kPaletteBytes;
-    s.PaletteLength = s.PaletteBad ? 0 : length;
-    std::uint32_t got = 0;
-    if (!platform::ReadFileAt(s.File, s.At + 8, s.Palette, s.PaletteLength, &got)) {
-        s.Failed = true;
-        s.Code = platform::LastError();
-        return false;
-    }
-    s.PaletteLength = got / 3 * 3;
-    return true;
-}
-
-// Sets up the next chunk; false at the end of the stream.
-bool NextChunk(PngStream& s) {
-    while (!s.LastChunk) {
-        std::uint8_t head[8];
-        std::uint32_t got = 0;
-        if (!platform::ReadFileAt(s.File, s.At, head, sizeof head, &got)) {
-            s.Failed = true;
-            s.Code = platform::LastError();
-            return false;
-        }
-        if (got < sizeof head) return false;
-        const std::uint32_t length = be::Get32(head);
-        if (length > 0x7FFFFFFFu) return false;  // beyond what PNG allows: the decoding fails
-        const bool palette = std::memcmp(head + 4, "PLTE", 4) == 0;
-        if (palette && !TakePalette(s, length)) return false;
-        if (palette || std::memcmp(head + 4, "tRNS", 4) == 0) {
-            s.At += 12 + std::uint64_t{length};
-            continue;
-        }
-        const bool imageData = std::memcmp(head + 4, "IDAT", 4) == 0;
-        s.ImageDataSeen = s.ImageDataSeen || imageData;
-        // An empty data chunk adds nothing; stb_image would copy it to a
-        // buffer it has not made yet.
-        if (imageData && length == 0) {
-            s.At += 12;
-            continue;
-        }
-        s.LastChunk = std::memcmp(head + 4, "IEND", 4) == 0;
-        std::memcpy(s.Made, head, sizeof head);
-        s.MadeLength = sizeof head;
-        s.At += sizeof head;
-        s.DataLeft = length;
-        s.TailLeft = 4;
-        if (std::memcmp(head + 4, "IHDR", 4) == 0 && length == kHeaderChunkBytes) {
-            // The fields the check read; a palette image's indices as grey.
-            const PngHeader& h = s.Header;
-            PutBigEndian(s.Made + 8, h.Width);
-            PutBigEndian(s.Made + 12, h.Height);
-            const std::uint8_t fields[] = {h.Depth, h.ColourType == 3 ? std::uint8_t{0} : h.ColourType, h.Compression,
-                                           h.Filter, h.Interlace};
-            std::memcpy(s.Made + 16, fields, sizeof fields);
-            s.MadeLength += kHeaderChunkBytes;
-            s.At += kHeaderChunkBytes;
-            s.DataLeft = 0;
-        }
-        s.MadeLeft = s.MadeLength;
-        return true;
-    }
-    return false;
-}
-
-// File bytes of the current chunk: left of them, want of them asked for.
-std::uint64_t FromFile(PngStream& s, std::uint64_t& left, std::uint8_t* out, std::uint64_t want) {
-    const std::uint64_t n = std::min(want, left);
-    if (out == nullptr) {  // passed over: a later read finds whether they were there
-        s.At += n;
-        left -= n;
-        return n;
-    }
-    std::uint64_t done = 0;
-    while (done < n) {
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(n - done, 1u << 30));
-        std::uint32_t got = 0;
-        if (!platform::ReadFileAt(s.File, s.At, out + done, count, &got)) {
-            s.Failed = true;
-            s.Code = platform::LastError();
-        }
-        s.At += got;
-        left -= got;
-        done += got;
-        if (s.Failed || got < count) {
-            s.Ended = true;
-            break;
-        }
-    }
-    return done;
-}
-
-// Moves count bytes of the stream into out (or past them, out null);
-// returns how many there were.
-std::uint64_t Take(PngStream& s, std::uint8_t* out, std::uint64_t count) {
-    std::uint64_t done = 0;
-    while (done < count && !s.Ended) {
-        std::uint8_t* to = out == nullptr ? nullptr : out + done;
-        const std::uint64_t want = count - done;
-        if (s.MadeLeft > 0) {
-            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, s.MadeLeft));
-            if (to != nullptr) std::memcpy(to, s.Made + (s.MadeLength - s.MadeLeft), n);
-            s.MadeLeft -= n;
-            done += n;
-        } else if (s.DataLeft > 0) {
-            done += FromFile(s, s.DataLeft, to, want);
-        } else if (s.TailLeft > 0) {
-            std::uint64_t tail = s.TailLeft;
-            done += FromFile(s, tail, to, want);
-            s.TailLeft = static_cast<std::uint32_t>(tail);
-        } else if (!NextChunk(s)) {
-            s.Ended = true;
-        }
-    }
-    return done;
-}
-
-int ReadStream(void* user, char* data, int size) {
-    return static_cast<int>(Take(*static_cast<PngStream*>(user), reinterpret_cast<std::uint8_t*>(data),
-                                 static_cast<std::uint64_t>(std::max(size, 0))));
-}
-
-void SkipStream(void* user, int count) {
-    if (count > 0) Take(*static_cast<PngStream*>(user), nullptr, static_cast<std::uint64_t>(count));
-}
-
-int StreamAtEnd(void* user) {
-    const PngStream& s = *static_cast<const PngStream*>(user);
-    return s.Ended || (s.LastChunk && s.MadeLeft == 0 && s.DataLeft == 0 && s.TailLeft == 0);
-}
+// zlib's memory comes the way every other buffer's does.
+voidpf ZlibAllocate(voidpf, uInt items, uInt size) { return platform::AllocateMemory(std::uint64_t{items} * size); }
+void ZlibRelease(voidpf, voidpf memory) { platform::ReleaseMemory(memory); }
 
 std::uint32_t ChannelsOf(std::uint8_t colourType) {
     switch (colourType) {
@@ -230,127 +40,734 @@ std::uint32_t ChannelsOf(std::uint8_t colourType) {
     }
 }
 
-std::string KindOf(const PngHeader& png) {
-    const char* names[] = {"grey", "", "RGB", "", "grey and alpha", "", "RGBA"};
-    std::string kind = png.ColourType == 3 ? "a PNG with a palette (" + console::Dec(png.Depth) + " bits per pixel"
-                                           : std::string("a PNG (") + names[png.ColourType] + ", " +
-                                                 console::Dec(png.Depth) + " bits per channel";
-    return kind + (png.Interlace == 1 ? ", interlaced)" : ")");
-}
-
-std::string FailureNote(const PngHeader& png) {
-    std::string why;
-    // The decoder's reason may carry a chunk's name, bytes of the file.
-    std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
-    for (char& c : reason)
-        if (c < ' ' || c > '~') c = '?';
-    if (g_limitReached)
-        why = "its image data unpacks to more than a " + console::Dec(png.Width) + " x " + console::Dec(png.Height) +
-              " image holds";
-    else if (reason == "outofdata" || reason == "not enough pixels")
-        why = "it ends before its image data does";
-    else
-        why = "the decoder says: " + reason;
-    return "The PNG cannot be decoded whole (" + why + "): it is damaged or cut short; save it again";
-}
-
-// What each 8-bit sample of a grey image (a palette image's index, as stb_image
-// widens it) gives: the value of its grey, or of its palette entry's colour.
-IndexValues ValuesOfSamples(const PngStream& stream, Palette layer) {
-    IndexValues table{};
-    const PngHeader& png = stream.Header;
-    // stb_image widens grey samples of fewer bits by repeating them; indices as well now.
-    const std::uint32_t widened = png.Depth >= 8 ? 1 : 255 / ((1u << png.Depth) - 1);
-    for (std::uint32_t v = 0; v < 256; ++v) {
-        auto colour = Rgb{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)};
-        if (png.ColourType == 3) {
-            const std::uint32_t index = v / widened;
-            colour = 3 * index < stream.PaletteLength
-                         ? Rgb{stream.Palette[3 * index], stream.Palette[3 * index + 1], stream.Palette[3 * index + 2]}
-                         : Rgb{0, 0, 0};
-        }
-        table.Values[v] = ValueOfColour(layer, colour);
-        table.Exact[v] = IsLayerColour(layer, colour);
+bool IsDefinedKind(const PngHeader& h) {
+    switch (h.ColourType) {
+        case 0: return h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8 || h.Depth == 16;
+        case 3: return h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8;
+        case 2:
+        case 4:
+        case 6: return h.Depth == 8 || h.Depth == 16;
+        default: return false;
     }
-    return table;
+}
+
+std::uint64_t RowBytesOf(const PngHeader& h, std::uint64_t width) {
+    return (width * ChannelsOf(h.ColourType) * h.Depth + 7) / 8;
+}
+
+// The scanlines of an image: one pass for a plain image, Adam7's seven for
+// an interlaced one (a pass may be empty).
+struct Pass {
+    std::uint32_t X0, Y0, Dx, Dy;
+};
+constexpr Pass kWhole[1] = {{0, 0, 1, 1}};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+struct Passes {
+    const Pass* First;
+    int Count;
+};
+
+Passes PassesOf(const PngHeader& h) { return h.Interlace == 1 ? Passes{kAdam7, 7} : Passes{kWhole, 1}; }
+
+std::uint64_t Across(std::uint32_t size, std::uint32_t origin, std::uint32_t step) {
+    return size > origin ? (std::uint64_t{size} - origin + step - 1) / step : 0;
+}
+
+std::uint64_t PassWidth(const PngHeader& h, const Pass& p) { return Across(h.Width, p.X0, p.Dx); }
+std::uint64_t PassHeight(const PngHeader& h, const Pass& p) { return Across(h.Height, p.Y0, p.Dy); }
+
+// Complete scanlines among the first outBytes inflated, and all of them.
+struct RowCount {
+    std::uint64_t Done, Total;
+};
+
+RowCount CountRows(const PngHeader& h, std::uint64_t outBytes) {
+    RowCount count{0, 0};
+    const Passes passes = PassesOf(h);
+    for (int p = 0; p < passes.Count; ++p) {
+        const std::uint64_t width = PassWidth(h, passes.First[p]), height = PassHeight(h, passes.First[p]);
+        if (width == 0 || height == 0) continue;
+        const std::uint64_t line = 1 + RowBytesOf(h, width);
+        const std::uint64_t done = std::min(height, outBytes / line);
+        count.Done += done;
+        count.Total += height;
+        outBytes -= done * line;
+        if (done < height) outBytes = 0;
+    }
+    return count;
+}
+
+// "after 12 of 40 rows", for the notes on data that stops.
+std::string Progress(const PngRows& rows) {
+    const RowCount count = CountRows(rows.Header, rows.OutBytes);
+    return "after " + console::Dec(count.Done) + " of " + console::Dec(count.Total) +
+           (rows.Header.Interlace == 1 ? " rows of its interlace passes" : " rows");
+}
+
+bool Fail(PngRows& rows, std::string note) {
+    rows.Status = PngStatus::Invalid;
+    rows.Note = std::move(note);
+    return false;
+}
+
+bool FailRead(PngRows& rows, std::uint32_t code) {
+    rows.Status = PngStatus::ReadFailed;
+    rows.Code = code;
+    return false;
+}
+
+// A chunk's name for a note, its bytes as letters where they are letters.
+std::string ChunkName(const std::uint8_t* type) {
+    std::string name(reinterpret_cast<const char*>(type), 4);
+    for (char& c : name)
+        if (c < ' ' || c > '~') c = '?';
+    return name;
+}
+
+// ---- The file, through the buffer ------------------------------------------
+
+// Makes the buffer hold the file from at on, want bytes of it unless the file
+// ends first. False on a failed read.
+bool Fill(PngRows& rows, std::uint64_t at, std::uint32_t want) {
+    if (at >= rows.BufferAt && at - rows.BufferAt + want <= rows.Held) return true;
+    std::uint32_t got = 0;
+    if (!platform::ReadFileAt(rows.File, at, rows.Buffer.get(), kBufferBytes, &got)) return false;
+    rows.BufferAt = at;
+    rows.Held = got;
+    return true;
+}
+
+// Buffered bytes from at on.
+std::uint64_t HeldFrom(const PngRows& rows, std::uint64_t at) {
+    return at >= rows.BufferAt && at - rows.BufferAt < rows.Held ? rows.Held - (at - rows.BufferAt) : 0;
+}
+
+const std::uint8_t* BytesAt(const PngRows& rows, std::uint64_t at) { return rows.Buffer.get() + (at - rows.BufferAt); }
+
+// ---- The walk over the chunks ----------------------------------------------
+
+bool EndWalk(PngRows& rows, PngWalk end, std::string note = {}) {
+    rows.Walk = end;
+    rows.WalkStatus = PngStatus::Invalid;
+    rows.WalkNote = std::move(note);
+    return false;
+}
+
+bool EndWalkOnRead(PngRows& rows) {
+    rows.Walk = PngWalk::Fault;
+    rows.WalkStatus = PngStatus::ReadFailed;
+    rows.WalkCode = platform::LastError();
+    return false;
+}
+
+// The palette chunk before the image data; the last one counts.
+bool TakePalette(PngRows& rows, std::uint32_t length) {
+    if (length == 0 || length % 3 != 0 || length > kMostPaletteBytes) {
+        // Only a palette image needs it; another may suggest a palette, and
+        // a broken suggestion does not change its pixels.
+        if (rows.Header.ColourType != 3) return true;
+        return EndWalk(rows, PngWalk::Fault,
+                       "The PNG's palette chunk (PLTE) holds " + console::Dec(length) +
+                           " bytes, which are not 1 to 256 colours of 3 bytes each: the file is damaged; " +
+                           kSaveAgain);
+    }
+    if (!Fill(rows, rows.At + 8, length)) return EndWalkOnRead(rows);
+    if (HeldFrom(rows, rows.At + 8) < length) return EndWalk(rows, PngWalk::FileEnds);  // the image data never comes
+    std::memcpy(rows.PaletteBytes, BytesAt(rows, rows.At + 8), length);
+    rows.PaletteLength = length;
+    rows.PaletteSeen = true;
+    return true;
+}
+
+// Moves the walk from the chunk at At to the next image data chunk that
+// holds data, passing over the others; DataLeft is then its length and At
+// its first data byte. False when the walk ends.
+bool NextDataChunk(PngRows& rows) {
+    for (;;) {
+        if (!Fill(rows, rows.At, 8)) return EndWalkOnRead(rows);
+        if (HeldFrom(rows, rows.At) < 8) return EndWalk(rows, PngWalk::FileEnds);
+        const std::uint8_t* head = BytesAt(rows, rows.At);
+        const std::uint32_t length = be::Get32(head);
+        std::uint8_t type[4];
+        std::memcpy(type, head + 4, 4);
+        if (length > kMostChunkLength)
+            return EndWalk(rows, PngWalk::Fault,
+                           "The PNG's chunk \"" + ChunkName(type) + "\" gives its length as " + console::Dec(length) +
+                               " bytes, more than the 2^31 - 1 PNG allows: the file is damaged; " + kSaveAgain);
+        const auto is = [&](const char* name) { return std::memcmp(type, name, 4) == 0; };
+        if (is("IDAT")) {
+            if (!rows.DataSeen && rows.Header.ColourType == 3 && !rows.PaletteSeen)
+                return EndWalk(rows, PngWalk::Fault,
+                               "The PNG is a palette image without a palette chunk (PLTE) before its image data: the "
+                               "file is damaged; " +
+                                   std::string(kSaveAgain));
+            rows.DataSeen = true;
+            if (length > 0) {
+                rows.At += 8;
+                rows.DataLeft = length;
+                return true;
+            }
+        } else if (is("IEND")) {
+            if (!rows.DataSeen)
+                return EndWalk(rows, PngWalk::Fault,
+                               "The PNG has no image data chunk (IDAT) before its end: the file is damaged; " +
+                                   std::string(kSaveAgain));
+            return EndWalk(rows, PngWalk::DataEnds);
+        } else if (is("IHDR")) {
+            if (rows.At != sizeof kPngSignature)
+                return EndWalk(
+                    rows, PngWalk::Fault,
+                    "The PNG has a second header chunk (IHDR): the file is damaged; " + std::string(kSaveAgain));
+        } else if (is("PLTE")) {
+            if (!rows.DataSeen && !TakePalette(rows, length)) return false;
+        } else if ((type[0] & 0x20) == 0) {
+            // A critical chunk (its name begins with a capital): the image
+            // may not be shown right without it.
+            return EndWalk(rows, PngWalk::Fault,
+                           "The PNG holds a chunk \"" + ChunkName(type) +
+                               "\" that this tool does not know and that PNG says a reader must understand: save it "
+                               "again as a plain PNG");
+        }
+        rows.At += 12 + std::uint64_t{length};
+    }
+}
+
+// The walk's end as the decoding meets it, once the data before it is used.
+bool FailAtWalkEnd(PngRows& rows) {
+    switch (rows.Walk) {
+        case PngWalk::FileEnds:
+            return Fail(rows, "The PNG ends before its image data does (the file stops " + Progress(rows) +
+                                  "): it is cut short; " + kSaveAgain);
+        case PngWalk::DataEnds:
+            return Fail(rows, "The PNG's image data ends before its last row (its end chunk comes " + Progress(rows) +
+                                  "): it is damaged or cut short; " + kSaveAgain);
+        default:
+            if (rows.WalkStatus == PngStatus::ReadFailed) return FailRead(rows, rows.WalkCode);
+            return Fail(rows, rows.WalkNote);
+    }
+}
+
+// Gathers image data from the chunks into zlib's input, as much as it
+// holds. False when none is left, with Status set.
+bool Gather(PngRows& rows) {
+    z_stream& z = rows.Zlib[0];
+    std::uint32_t n = 0;
+    while (n < kInputBytes) {
+        if (rows.DataLeft == 0) {
+            if (rows.Walk != PngWalk::Open) break;
+            rows.At += 4;  // the chunk's checksum
+            if (!NextDataChunk(rows)) break;
+        }
+        if (!Fill(rows, rows.At, 1)) {
+            EndWalkOnRead(rows);
+            break;
+        }
+        const std::uint64_t held = HeldFrom(rows, rows.At);
+        if (held == 0) {
+            EndWalk(rows, PngWalk::FileEnds);
+            rows.DataLeft = 0;
+            break;
+        }
+        const auto take = static_cast<std::uint32_t>(std::min({rows.DataLeft, held, std::uint64_t{kInputBytes - n}}));
+        std::memcpy(rows.Input.get() + n, BytesAt(rows, rows.At), take);
+        n += take;
+        rows.At += take;
+        rows.DataLeft -= take;
+    }
+    z.next_in = rows.Input.get();
+    z.avail_in = n;
+    return n > 0 || FailAtWalkEnd(rows);
+}
+
+// ---- Inflating --------------------------------------------------------------
+
+// Exactly count bytes of the image data, inflated into out.
+bool Inflate(PngRows& rows, std::uint8_t* out, std::uint64_t count) {
+    z_stream& z = rows.Zlib[0];
+    z.next_out = out;
+    while (count > 0) {
+        const auto step = static_cast<uInt>(std::min<std::uint64_t>(count, 1u << 30));
+        z.avail_out = step;
+        while (z.avail_out > 0) {
+            if (rows.StreamEnded)
+                return Fail(rows, "The PNG's compressed image data ends before its last row (it stops " +
+                                      Progress(rows) + "): it is damaged or cut short; " + kSaveAgain);
+            if (z.avail_in == 0 && !Gather(rows)) return false;
+            const uInt before = z.avail_out;
+            const int result = inflate(&z, Z_NO_FLUSH);
+            rows.OutBytes += before - z.avail_out;
+            if (result == Z_STREAM_END) {
+                rows.StreamEnded = true;
+            } else if (result != Z_OK) {
+                // Z_DATA_ERROR names what is wrong; nothing else comes of
+                // data and room that are both there.
+                return Fail(rows, "The PNG's compressed image data is damaged " + Progress(rows) + " (" +
+                                      (z.msg != nullptr ? z.msg : "zlib's code " + std::to_string(result)) +
+                                      "): " + kSaveAgain);
+            }
+        }
+        count -= step;
+    }
+    return true;
+}
+
+// The zlib header before the deflate data: PNG allows deflate alone, with
+// no preset dictionary. The window size it gives is not held to.
+bool TakeZlibHeader(PngRows& rows) {
+    z_stream& z = rows.Zlib[0];
+    std::uint8_t head[2];
+    for (std::uint8_t& byte : head) {
+        if (z.avail_in == 0 && !Gather(rows)) return false;
+        byte = *z.next_in++;
+        --z.avail_in;
+    }
+    char bytes[48];
+    std::snprintf(bytes, sizeof bytes, "(its first bytes are %02X %02X)", head[0], head[1]);
+    if ((head[0] * 256 + head[1]) % 31 != 0)
+        return Fail(rows, std::string("The PNG's image data does not begin with a zlib header ") + bytes +
+                              ": the file is damaged; " + kSaveAgain);
+    if ((head[0] & 15) != 8)
+        return Fail(rows,
+                    std::string("The PNG's image data is not compressed with deflate, the one method PNG allows ") +
+                        bytes + ": the file is damaged; " + kSaveAgain);
+    if ((head[1] & 32) != 0)
+        return Fail(rows, std::string("The PNG's image data asks for a preset dictionary, which PNG does not allow ") +
+                              bytes + ": the file is damaged; " + kSaveAgain);
+    return true;
+}
+
+// ---- Scanlines --------------------------------------------------------------
+
+inline std::uint8_t Paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
+    return static_cast<std::uint8_t>(pb <= pc ? b : c);
+}
+
+// Undoes a scanline's filter; prior is the row before (zeros for the first
+// row of a pass), bpp the bytes of a pixel (at least 1).
+void Unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* prior, std::uint64_t n, std::uint64_t bpp) {
+    switch (filter) {
+        case 1:
+            for (std::uint64_t i = bpp; i < n; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - bpp]);
+            break;
+        case 2:
+            for (std::uint64_t i = 0; i < n; ++i) row[i] = static_cast<std::uint8_t>(row[i] + prior[i]);
+            break;
+        case 3:
+            for (std::uint64_t i = 0; i < std::min(bpp, n); ++i)
+                row[i] = static_cast<std::uint8_t>(row[i] + (prior[i] >> 1));
+            for (std::uint64_t i = bpp; i < n; ++i)
+                row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - bpp] + prior[i]) >> 1));
+            break;
+        case 4:
+            for (std::uint64_t i = 0; i < std::min(bpp, n); ++i) row[i] = static_cast<std::uint8_t>(row[i] + prior[i]);
+            for (std::uint64_t i = bpp; i < n; ++i)
+                row[i] = static_cast<std::uint8_t>(row[i] + Paeth(row[i - bpp], prior[i], prior[i - bpp]));
+            break;
+        default: break;
+    }
+}
+
+std::string FilterNote(const PngRows& rows, int pass, std::uint64_t row, std::uint8_t filter) {
+    const std::string where = rows.Header.Interlace == 1
+                                  ? "row " + console::Dec(row + 1) + " of interlace pass " + console::Dec(pass + 1)
+                                  : "row " + console::Dec(row + 1);
+    return "The PNG's " + where + " has filter type " + console::Dec(filter) +
+           ", which PNG does not define (0 to 4): the file is damaged; " + kSaveAgain;
+}
+
+// The next scanline of rowBytes bytes, unfiltered: *row points at its bytes
+// after the filter byte.
+bool NextScanline(PngRows& rows, int pass, std::uint64_t index, std::uint64_t rowBytes, std::uint8_t** row) {
+    std::uint8_t* prior = rows.Scanlines.get() + (rows.PriorIsFirst ? 0 : rows.ScanlineBytes);
+    std::uint8_t* line = rows.Scanlines.get() + (rows.PriorIsFirst ? rows.ScanlineBytes : 0);
+    if (!Inflate(rows, line, 1 + rowBytes)) return false;
+    if (line[0] > 4) return Fail(rows, FilterNote(rows, pass, index, line[0]));
+    const PngHeader& h = rows.Header;
+    const std::uint64_t bpp = std::max<std::uint64_t>(1, ChannelsOf(h.ColourType) * h.Depth / 8);
+    Unfilter(line[0], line + 1, prior + 1, rowBytes, bpp);
+    rows.PriorIsFirst = !rows.PriorIsFirst;
+    *row = line + 1;
+    return true;
+}
+
+// A pass begins against a row of zeros.
+void StartPass(PngRows& rows, std::uint64_t rowBytes) {
+    std::uint8_t* prior = rows.Scanlines.get() + (rows.PriorIsFirst ? 0 : rows.ScanlineBytes);
+    std::memset(prior, 0, 1 + rowBytes);
+}
+
+// ---- Pixels to values -------------------------------------------------------
+
+// What each grey sample (a 16-bit one by its high byte) or palette index gives.
+void PrepareValues(PngRows& rows) {
+    const PngHeader& h = rows.Header;
+    for (std::uint32_t s = 0; s < 256; ++s) {
+        Rgb colour{0, 0, 0};
+        if (h.ColourType == 3) {
+            if (3 * s < rows.PaletteLength)
+                colour = {rows.PaletteBytes[3 * s], rows.PaletteBytes[3 * s + 1], rows.PaletteBytes[3 * s + 2]};
+        } else {
+            const std::uint8_t grey =
+                h.Depth < 8 ? WidenChannel(s & ((1u << h.Depth) - 1), h.Depth) : static_cast<std::uint8_t>(s);
+            colour = {grey, grey, grey};
+        }
+        rows.SampleValues[s] = ValueOfColour(rows.Layer, colour);
+        rows.SampleExact[s] = IsLayerColour(rows.Layer, colour);
+    }
+    const bool allExact = std::all_of(rows.SampleExact, rows.SampleExact + 256, [](bool exact) { return exact; });
+    rows.SamplesAreValues = allExact && h.Depth == 8 && (h.ColourType == 0 || h.ColourType == 3);
+    for (std::uint32_t s = 0; s < 256 && rows.SamplesAreValues; ++s) rows.SamplesAreValues = rows.SampleValues[s] == s;
+    rows.Memo = StartColourMemo(rows.Layer);
+}
+
+// One unfiltered row of width pixels as values.
+void ConvertRow(PngRows& rows, const std::uint8_t* row, std::uint64_t width, std::uint8_t* values) {
+    const PngHeader& h = rows.Header;
+    const std::uint8_t* table = rows.SampleValues;
+    const bool* exact = rows.SampleExact;
+    std::uint64_t off = 0;
+    std::uint8_t high = 0;        // the high bytes of 16-bit colour samples, or'ed
+    if (rows.SamplesAreValues) {  // a grey layer's own greys, or its export palette
+        std::memcpy(values, row, width);
+    } else if (h.ColourType == 0 || h.ColourType == 3 || h.ColourType == 4) {
+        if (h.Depth < 8) {
+            const std::uint32_t depth = h.Depth, mask = (1u << depth) - 1;
+            for (std::uint64_t x = 0; x < width; ++x) {
+                const std::uint64_t bit = x * depth;
+                const std::uint32_t s = (row[bit / 8] >> (8 - depth - bit % 8)) & mask;
+                values[x] = table[s];
+                off += !exact[s];
+            }
+        } else {
+            // Grey, or grey and alpha: the grey sample, a 16-bit one by its high byte.
+            const std::uint64_t step = ChannelsOf(h.ColourType) * (h.Depth / 8);
+            for (std::uint64_t x = 0; x < width; ++x) {
+                const std::uint8_t s = row[x * step];
+                values[x] = table[s];
+                off += !exact[s];
+                high |= s;
+            }
+            if (h.Depth == 8) high = 0;
+        }
+    } else if (rows.Layer == Palette::Gray) {
+        // A grey layer's value is a sum of products, quicker made than looked up.
+        const std::uint64_t bytes = h.Depth / 8, step = ChannelsOf(h.ColourType) * bytes;
+        for (std::uint64_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = row + x * step;
+            const Rgb colour{p[0], p[bytes], p[2 * bytes]};
+            values[x] = ValueOfColour(Palette::Gray, colour);
+            off += !IsLayerColour(Palette::Gray, colour);
+            high |= colour.R | colour.G | colour.B;
+        }
+        if (h.Depth == 8) high = 0;
+    } else {
+        const std::uint64_t bytes = h.Depth / 8, step = ChannelsOf(h.ColourType) * bytes;
+        ColourMemo memo = rows.Memo;
+        for (std::uint64_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = row + x * step;
+            const Rgb colour{p[0], p[bytes], p[2 * bytes]};
+            Remember(memo, rows.Layer, colour);
+            values[x] = memo.Value;
+            off += !memo.Exact;
+            high |= colour.R | colour.G | colour.B;
+        }
+        rows.Memo = memo;
+        if (h.Depth == 8) high = 0;
+    }
+    rows.OffColour += off;
+    rows.AnySampleHigh = rows.AnySampleHigh || high != 0;
+}
+
+std::string WholeTooLargeNote(const PngHeader& h, std::uint64_t size) {
+    return "The PNG is interlaced and too large to decode whole (" + console::Dec(h.Width) + " x " +
+           console::Dec(h.Height) + " pixels take " + console::Dec((size + (1u << 20) - 1) >> 20) + " MiB, more than " +
+           console::Dec(kPngWholeLimit >> 20) +
+           " MiB): save it again without interlacing (GIMP: untick Interlacing in Export; ImageMagick: -interlace "
+           "none)";
+}
+
+// The values of a whole image, as an exported file lays them out.
+std::uint64_t WholeSize(const PngHeader& h) {
+    const std::uint64_t stride = RowStride(h.Width);
+    return SpanEnd(0, stride, h.Height);
 }
 
 }  // namespace
 
-DecodeOutcome DecodePng(platform::FileHandle file, const PngHeader& png, std::uint64_t fileSize,
-                        const ImportLayer& layer, DecodedImage* image) {
-    const std::uint32_t channels = ChannelsOf(png.ColourType);
-    // stb_image takes no image of more than 2^30 samples or 2^24 rows or
-    // columns; such a file is sound, only too large for this decoder.
-    constexpr std::uint32_t kMostSamples = 1u << 30, kMostSide = 1u << 24;
-    if (png.Width > kMostSide || png.Height > kMostSide || kMostSamples / png.Width / channels < png.Height)
-        return {DecodeResult::Invalid, 0,
-                "The PNG is too large for the PNG decoder (" + console::Dec(png.Width) + " x " +
-                    console::Dec(png.Height) + " pixels of " + console::Dec(channels) +
-                    " samples is more than 2^30 samples): save the layer as a BMP instead"};
-    // The most an image of this header can ask for at once: its unpacked data
-    // (twice stb_image's first guess, which interlaced images exceed), the
-    // decoded image (a byte per sample, or two, even when the file packs
-    // several samples into a byte), or the compressed data gathered from the file.
-    const std::uint64_t rowBytes = (std::uint64_t{png.Width} * png.Depth + 7) / 8;
-    const std::uint64_t unpacked = rowBytes * png.Height * channels + png.Height;
-    const std::uint64_t decoded = std::uint64_t{png.Width} * png.Height * channels * (png.Depth == 16 ? 2 : 1);
-    g_allocationLimit = std::max({2 * unpacked, decoded, 2 * fileSize}) + (std::uint64_t{1} << 16);
-    g_limitReached = false;
+bool StartPngRows(PngRows& rows, platform::FileHandle file, std::uint64_t fileSize, const PngHeader& header,
+                  Palette layer) {
+    EndPngRows(rows);
+    rows.File = file;
+    rows.FileSize = fileSize;
+    rows.Header = header;
+    rows.Layer = layer;
+    rows.NextRow = 0;
+    rows.OffColour = 0;
+    rows.AnySampleHigh = false;
+    rows.Status = PngStatus::Ok;
+    rows.Code = 0;
+    rows.Note.clear();
+    rows.BufferAt = 0;
+    rows.Held = 0;
+    rows.At = sizeof kPngSignature;
+    rows.DataLeft = 0;
+    rows.DataSeen = false;
+    rows.Walk = PngWalk::Open;
+    rows.WalkStatus = PngStatus::Ok;
+    rows.WalkCode = 0;
+    rows.WalkNote.clear();
+    rows.StreamEnded = false;
+    rows.OutBytes = 0;
+    rows.PriorIsFirst = false;
+    rows.PaletteLength = 0;
+    rows.PaletteSeen = false;
 
-    PngStream stream{};
-    stream.File = file;
-    stream.Header = png;
-    stream.DataLeft = sizeof kPngSignature;
-    const stbi_io_callbacks callbacks{ReadStream, SkipStream, StreamAtEnd};
-    int width = 0, height = 0, decodedChannels = 0;
-    const bool wide = png.Depth == 16;
-    void* pixels =
-        wide
-            ? static_cast<void*>(stbi_load_16_from_callbacks(&callbacks, &stream, &width, &height, &decodedChannels, 0))
-            : static_cast<void*>(stbi_load_from_callbacks(&callbacks, &stream, &width, &height, &decodedChannels, 0));
-    if (stream.Failed) {
-        stbi_image_free(pixels);
-        return {DecodeResult::ReadFailed, stream.Code, {}};
-    }
-    if (pixels == nullptr) return {DecodeResult::Invalid, 0, FailureNote(png)};
-    if (png.ColourType == 3 && (!stream.PaletteSeen || stream.PaletteBad)) {
-        stbi_image_free(pixels);
-        return {DecodeResult::Invalid, 0,
-                "The PNG has a palette image but no palette chunk before its image data that could be read: it is "
-                "damaged; save it again"};
-    }
+    // The check has judged the header; the decoder holds to it all the same.
+    if (!IsDefinedKind(header) || header.Compression != 0 || header.Filter != 0 || header.Interlace > 1 ||
+        header.Width == 0 || header.Height == 0)
+        return Fail(rows, "The PNG header gives a " + console::Dec(header.Width) + " x " + console::Dec(header.Height) +
+                              " image of colour type " + console::Dec(header.ColourType) + " with bit depth " +
+                              console::Dec(header.Depth) +
+                              " (or another field PNG does not define): the file is damaged; " + kSaveAgain);
+    rows.ScanlineBytes = 1 + RowBytesOf(header, header.Width);
+    rows.Buffer = platform::Allocate<std::uint8_t>(kBufferBytes);
+    rows.Input = platform::Allocate<std::uint8_t>(kInputBytes);
+    rows.Scanlines = platform::Allocate<std::uint8_t>(2 * rows.ScanlineBytes);
+    rows.Zlib = platform::Allocate<z_stream_s>(1);
+    z_stream& z = rows.Zlib[0];
+    z.zalloc = ZlibAllocate;
+    z.zfree = ZlibRelease;
+    z.next_in = rows.Input.get();
+    z.avail_in = 0;
+    // Raw deflate: the zlib header is read here, and its checksum, after the
+    // data, is never needed.
+    if (inflateInit2(&z, -15) != Z_OK) return Fail(rows, "The PNG decoder could not start zlib");
+    rows.Inflating = true;
 
-    // Rows top first as decoded, stored bottom first; 16-bit samples by their
-    // high byte; alpha does not count.
-    const auto samples = static_cast<std::uint32_t>(decodedChannels);
-    const std::uint64_t stride = RowStride(layer.Width);
-    image->Size = stride * layer.Height;
-    image->Values = platform::Allocate<std::uint8_t>(image->Size);
-    image->Kind = KindOf(png);
-    const auto* narrow = static_cast<const std::uint8_t*>(pixels);
-    const auto* broad = static_cast<const std::uint16_t*>(pixels);
-    const auto sample = [&](std::uint64_t i) { return wide ? static_cast<std::uint8_t>(broad[i] >> 8) : narrow[i]; };
-    // Grey samples through a table; other colours mostly repeat their neighbour's.
-    const IndexValues greys = ValuesOfSamples(stream, layer.Colours);
-    ColourMemo memo = StartColourMemo(layer.Colours);
-    std::uint64_t off = 0;
-    for (std::uint64_t y = 0; y < layer.Height; ++y) {
-        std::uint8_t* out = image->Values.get() + stride * (layer.Height - 1 - y);
-        std::uint64_t at = y * layer.Width * samples;
-        for (std::uint64_t x = 0; x < layer.Width; ++x, at += samples) {
-            if (samples < 3) {
-                const std::uint8_t grey = sample(at);
-                out[x] = greys.Values[grey];
-                off += !greys.Exact[grey];
-                continue;
+    if (!NextDataChunk(rows)) return FailAtWalkEnd(rows);
+    PrepareValues(rows);
+    return TakeZlibHeader(rows);
+}
+
+bool NextPngRow(PngRows& rows, std::uint8_t* values) {
+    if (rows.Status != PngStatus::Ok) return false;
+    if (rows.Header.Interlace == 1 || rows.NextRow >= rows.Header.Height)
+        return Fail(rows,
+                    "The PNG decoder was asked for a row past the last, or for an interlaced image's rows one by one "
+                    "(a fault of this tool)");
+    std::uint8_t* row = nullptr;
+    if (!NextScanline(rows, 0, rows.NextRow, rows.ScanlineBytes - 1, &row)) return false;
+    ConvertRow(rows, row, rows.Header.Width, values);
+    ++rows.NextRow;
+    return true;
+}
+
+bool CheckPngRows(PngRows& rows) {
+    const PngHeader& h = rows.Header;
+    if (rows.Status == PngStatus::Ok && h.Interlace == 1 && WholeSize(h) > kPngWholeLimit)
+        Fail(rows, WholeTooLargeNote(h, WholeSize(h)));
+    if (rows.Status == PngStatus::Ok) {
+        // Many scanlines inflated at once; only their filter bytes are looked at.
+        platform::Memory<std::uint8_t> window = platform::Allocate<std::uint8_t>(kCheckBytes);
+        const Passes passes = PassesOf(h);
+        for (int p = 0; p < passes.Count && rows.Status == PngStatus::Ok; ++p) {
+            const std::uint64_t width = PassWidth(h, passes.First[p]), height = PassHeight(h, passes.First[p]);
+            if (width == 0) continue;
+            const std::uint64_t line = 1 + RowBytesOf(h, width);
+            const std::uint64_t batch = std::max<std::uint64_t>(1, kCheckBytes / line);
+            for (std::uint64_t r = 0; r < height && rows.Status == PngStatus::Ok;) {
+                const std::uint64_t lines = std::min(batch, height - r);
+                if (line <= kCheckBytes) {
+                    if (!Inflate(rows, window.get(), lines * line)) break;
+                    for (std::uint64_t i = 0; i < lines; ++i)
+                        if (window[i * line] > 4) {
+                            Fail(rows, FilterNote(rows, p, r + i, window[i * line]));
+                            break;
+                        }
+                } else {  // a scanline wider than the window, in pieces
+                    for (std::uint64_t done = 0; done < line && rows.Status == PngStatus::Ok;) {
+                        const std::uint64_t piece = std::min<std::uint64_t>(kCheckBytes, line - done);
+                        if (Inflate(rows, window.get(), piece) && done == 0 && window[0] > 4)
+                            Fail(rows, FilterNote(rows, p, r, window[0]));
+                        done += piece;
+                    }
+                }
+                r += lines;
             }
-            Remember(memo, layer.Colours, {sample(at), sample(at + 1), sample(at + 2)});
-            out[x] = memo.Value;
-            off += !memo.Exact;
         }
     }
-    image->OffColour = off;
-    stbi_image_free(pixels);
-    return {DecodeResult::Done, 0, {}};
+    const bool whole = rows.Status == PngStatus::Ok;
+    EndPngRows(rows);
+    return whole;
+}
+
+void EndPngRows(PngRows& rows) {
+    if (rows.Inflating) inflateEnd(rows.Zlib.get());
+    rows.Inflating = false;
+    rows.Zlib.reset();
+    rows.Buffer.reset();
+    rows.Input.reset();
+    rows.Scanlines.reset();
+}
+
+bool DecodePngWhole(PngRows& rows, platform::Memory<std::uint8_t>* values) {
+    values->reset();
+    if (rows.Status != PngStatus::Ok) return false;
+    const PngHeader& h = rows.Header;
+    const std::uint64_t stride = RowStride(h.Width), size = WholeSize(h);
+    if (h.Interlace == 1 && size > kPngWholeLimit) return Fail(rows, WholeTooLargeNote(h, size));
+    *values = platform::Allocate<std::uint8_t>(size);
+    const auto rowAt = [&](std::uint64_t y) { return values->get() + stride * (h.Height - 1 - y); };
+    if (h.Interlace != 1) {
+        for (std::uint64_t y = 0; y < h.Height; ++y)
+            if (!NextPngRow(rows, rowAt(y))) {
+                values->reset();
+                return false;
+            }
+        return true;
+    }
+    // Each pass's rows are converted, then spread to their places.
+    platform::Memory<std::uint8_t> passValues = platform::Allocate<std::uint8_t>(h.Width);
+    for (int p = 0; p < 7; ++p) {
+        const Pass& pass = kAdam7[p];
+        const std::uint64_t width = PassWidth(h, pass), height = PassHeight(h, pass);
+        if (width == 0) continue;
+        const std::uint64_t rowBytes = RowBytesOf(h, width);
+        StartPass(rows, rowBytes);
+        for (std::uint64_t r = 0; r < height; ++r) {
+            std::uint8_t* row = nullptr;
+            if (!NextScanline(rows, p, r, rowBytes, &row)) {
+                values->reset();
+                return false;
+            }
+            ConvertRow(rows, row, width, passValues.get());
+            std::uint8_t* out = rowAt(pass.Y0 + r * pass.Dy);
+            for (std::uint64_t i = 0; i < width; ++i) out[pass.X0 + i * pass.Dx] = passValues[i];
+        }
+    }
+    rows.NextRow = h.Height;
+    return true;
+}
+
+std::string DescribePng(const PngHeader& png) {
+    const char* names[] = {"grey", "", "RGB", "", "grey and alpha", "", "RGBA"};
+    std::string kind = png.ColourType == 3
+                           ? "a PNG with a palette (" + console::Dec(png.Depth) + " bits per pixel"
+                           : std::string("a PNG (") + (png.ColourType < 7 ? names[png.ColourType] : "") + ", " +
+                                 console::Dec(png.Depth) + " bits per channel";
+    return kind + (png.Interlace == 1 ? ", interlaced)" : ")");
+}
+
+// ---- The PNG kind of import --------------------------------------------------
+
+namespace {
+
+// PNG bit depths by colour type: grey, -, RGB, palette, grey and alpha, -, RGBA.
+bool IsPngDepth(std::uint8_t colourType, std::uint8_t depth) {
+    switch (colourType) {
+        case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+        case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+        case 2:
+        case 4:
+        case 6: return depth == 8 || depth == 16;
+        default: return false;
+    }
+}
+
+ImportVerdict VerdictOf(const PngRows& rows, std::string_view path) {
+    return rows.Status == PngStatus::ReadFailed ? ReadFailed(rows.Code) : RefusedAsInvalid(path, rows.Note);
+}
+
+// How the file was taken; a 16-bit image whose samples all lie below 256
+// holds its values in the low byte, which count for nothing.
+std::string TakenNote(const PngRows& rows, const ImportLayer& layer) {
+    std::string note = TakenByColourNote(layer, DescribePng(rows.Header), rows.OffColour);
+    if (rows.Header.Depth == 16 && !rows.AnySampleHigh)
+        note += std::string("\n") + layer.Name +
+                ": every 16-bit sample of this PNG lies below 256, so its values sit in the low byte (as some "
+                "programs write 8-bit values into 16 bits) and all came out 0, since 16-bit samples count by their "
+                "high byte: save the layer with 8 bits per sample (Pillow: convert to \"L\"; ImageMagick: "
+                "-depth 8; GIMP: Image > Precision > 8 bit)";
+    return note;
+}
+
+// A stream of rows for the movers, owning its decoder.
+void EndStream(void* state) {
+    auto* rows = static_cast<PngRows*>(state);
+    EndPngRows(*rows);
+    delete rows;
+}
+
+bool NextStreamRow(void* state, std::uint8_t* values, std::uint32_t* code) {
+    auto& rows = *static_cast<PngRows*>(state);
+    if (NextPngRow(rows, values)) return true;
+    // Checked whole before the move: a row that fails now comes from a file
+    // that changed, or could not be read.
+    *code = rows.Status == PngStatus::ReadFailed ? rows.Code : platform::ShortReadCode();
+    return false;
+}
+
+std::string StreamNote(const void* state, const ImportLayer& layer) {
+    return TakenNote(*static_cast<const PngRows*>(state), layer);
+}
+
+}  // namespace
+
+bool IsPng(const std::uint8_t* head, std::uint32_t got) {
+    return got >= sizeof kPngSignature && std::memcmp(head, kPngSignature, sizeof kPngSignature) == 0;
+}
+
+ImportVerdict JudgePngHead(const std::uint8_t* head, std::uint32_t got, std::uint64_t /*fileSize*/,
+                           const ImportLayer& layer, std::string_view path, PngHeader* out) {
+    // The signature, then the header chunk: length 13, "IHDR", its fields.
+    // Whether the rest is whole shows when it is checked.
+    if (got < 29 || be::Get32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0)
+        return RefusedAsInvalid(path,
+                                "The file begins as a PNG but its header chunk (IHDR) cannot be read: it is damaged; "
+                                "save it again");
+    const PngHeader png{be::Get32(head + 16), be::Get32(head + 20), head[24], head[25], head[26], head[27], head[28]};
+    if (const ImportVerdict size = JudgeSize(png.Width, png.Height, layer); size.Outcome != Verdict::Accepted)
+        return size;
+    if (!IsPngDepth(png.ColourType, png.Depth) || png.Compression != 0 || png.Filter != 0 || png.Interlace > 1)
+        return RefusedAsInvalid(path, "The PNG header gives colour type " + console::Dec(png.ColourType) +
+                                          " with bit depth " + console::Dec(png.Depth) +
+                                          " (or another field PNG does not define): the file is damaged; save it "
+                                          "again");
+    *out = png;
+    return Accepted();
+}
+
+ImportVerdict OpenPng(const ImportFile& file, const PngHeader& png, const ImportLayer& layer, ImportSource* source) {
+    PngRows rows{};
+    if (png.Interlace == 1 || !layer.TopFirst) {
+        platform::Memory<std::uint8_t> values;
+        const bool decoded =
+            StartPngRows(rows, file.Handle, file.Size, png, layer.Colours) && DecodePngWhole(rows, &values);
+        EndPngRows(rows);
+        if (!decoded) return VerdictOf(rows, file.Path);
+        source->Reading = RowSource::Decoded;
+        source->PixelStart = 0;
+        source->TopDown = false;
+        source->Decoded = std::move(values);
+        source->Note = TakenNote(rows, layer);
+        return Accepted();
+    }
+    // A file cut short is refused here, before any move writes a byte.
+    const bool whole = StartPngRows(rows, file.Handle, file.Size, png, layer.Colours) && CheckPngRows(rows);
+    EndPngRows(rows);
+    if (!whole) return VerdictOf(rows, file.Path);
+    auto* stream = new PngRows{};
+    source->Stream.State = {stream, EndStream};
+    if (!StartPngRows(*stream, file.Handle, file.Size, png, layer.Colours)) return VerdictOf(*stream, file.Path);
+    source->Stream.Next = NextStreamRow;
+    source->Stream.Note = StreamNote;
+    source->Reading = RowSource::Stream;
+    source->TopDown = true;
+    source->NextRow = 0;
+    return Accepted();
 }

@@ -19,18 +19,19 @@ void StageExport(console::Report& report, DialogState& dialogs, const WorldFile&
                  LayerSlot& slot, const RecordLayer& layer) {
     if (!ChooseBitmapPath(dialogs.BitmapFileDialog, BitmapUse::Export, layer.ExportTitle, layer.ProposedName)) return;
     const auto& path = dialogs.FileNameBuffer;  // where the dialog left its choice
-    slot.ExportHandle = OpenBitmapFile(report, path, BitmapUse::Export, world.Path);
-    if (slot.ExportHandle == platform::kInvalidFile) return;
+    const platform::FileHandle file = OpenBitmapFile(report, path, BitmapUse::Export, world.Path);
+    if (file == platform::kInvalidFile) return;
     console::Print(std::string("Writing BMP header to ") + path + "...");
     // Sizes are 32-bit products, as the header fields hold them.
-    if (WriteBmpHeader(bitmap.Header, slot.ExportHandle, layer.Block * world.Header.Width,
-                       layer.Block * world.Header.Height, layer.Colours)) {
+    if (StartExportFile(slot.Export, bitmap.Header, file, layer.Block * world.Header.Width,
+                        layer.Block * world.Header.Height, layer.Colours, NamesPng(path))) {
         Stage(slot.ExportStaged, slot, path);
         console::EndLine(report, console::Done());
         return;
     }
     const console::LineEnd end = HeaderError("writing", platform::LastError());
-    platform::CloseFile(slot.ExportHandle);
+    EndExportFile(slot.Export);
+    platform::CloseFile(file);
     const std::string removed = RemoveUnfinishedExport(path, layer.Name);
     console::EndLine(report, end);
     platform::SayLine(removed);

@@ -91,16 +91,14 @@ bool ReadImportBands(StagedLayers& staged, std::uint32_t y, MoveFailure& failure
     return true;
 }
 
+// A band holds its image rows as a BMP stores them, bottom row first.
 bool WriteExportBands(const StagedLayers& staged, std::uint32_t y, MoveFailure& failure) {
     for (int i = 0; i < staged.Count; ++i) {
         const StagedLayer& layer = staged.Layers[i];
         if (layer.Import) continue;
-        std::uint32_t done = 0;
-        if (!NoteMove(
-                failure,
-                platform::WriteFileAt(layer.Slot->ExportHandle, BandPosition(layer.Geometry, kBmpHeaderSize, y),
-                                      layer.Band.get(), static_cast<std::uint32_t>(BandLength(layer.Geometry)), &done),
-                "writing", layer.Slot->Path))
+        const std::uint32_t block = layer.Layer->Block;
+        if (!NoteMove(failure, WriteExportRows(layer.Slot->Export, std::uint64_t{block} * y, block, layer.Band.get()),
+                      "writing", layer.Slot->Path))
             return false;
     }
     return true;
@@ -285,13 +283,34 @@ void MoveBatch(const WorldFile& world, WorldBackup& backup, StagedLayers& staged
     if (changed && BeginWorldWrites(backup, world.Handle, world.Path, failure)) WriteBatch(world, batch, failure);
 }
 
-// Closes every staged file; a failed close of an export may lose written
-// data, so it is a failed write.
+// Closes every staged file, an export finished first when the pass was
+// whole; a failed close of an export may lose written data, so it is a
+// failed write.
 void CloseStagedFiles(LayerSlot (&slots)[kLayerCount], MoveFailure& failure) {
     for (LayerSlot& slot : slots) {
-        if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
+        if (slot.ExportStaged) {
+            if (!failure.Failed) NoteMove(failure, FinishExportFile(slot.Export), "writing", slot.Path);
+            EndExportFile(slot.Export);
+            NoteMove(failure, platform::CloseFile(slot.Export.File), "writing", slot.Path);
+        }
         if (slot.ImportStaged) CloseImportSource(slot.Import);
     }
+}
+
+// Rows go top first where a stream of rows (a PNG read or written) needs
+// them so and the order cannot change a byte: the records lie apart, or
+// nothing is imported. Otherwise bottom first, a PNG export holding its
+// picture until the end.
+bool PassGoesTopFirst(const StagedLayers& staged, const WorldFile& world) {
+    bool wanted = false;
+    for (int i = 0; i < staged.Count; ++i) {
+        const LayerSlot& slot = *staged.Layers[i].Slot;
+        wanted = wanted || (staged.Layers[i].Import ? slot.Import.Reading == RowSource::Stream : slot.Export.Png);
+    }
+    const bool topFirst = wanted && (world.RecordsApart || !staged.AnyImport);
+    for (int i = 0; i < staged.Count && !topFirst; ++i)
+        if (!staged.Layers[i].Import) HoldWholePicture(staged.Layers[i].Slot->Export);
+    return topFirst;
 }
 
 // An export of a pass that stopped holds part of its layer: every one goes.
@@ -318,7 +337,7 @@ void SayImportCounts(const StagedLayers& staged, std::uint64_t cells) {
         for (int i = 0; i < staged.Count; ++i) {
             const StagedLayer& layer = staged.Layers[i];
             if (layer.Layer != &row || !layer.Import) continue;
-            if (!layer.Slot->Import.Note.empty()) platform::SayLine(layer.Slot->Import.Note);
+            if (!layer.Slot->Import.Note.empty()) console::SayLines(layer.Slot->Import.Note);
             SayChangedCells(row.Name, layer.Changed, cells);
             if (layer.Zeroed > 0)
                 platform::SayLine(std::string(row.Name) + ": " + Grouped(layer.Zeroed) + " cells held a value of " +
@@ -342,10 +361,10 @@ void RunLmPass(console::Report& report, WorldFile& world, WorldBackup& backup, L
     AllocateBands(staged);
     RecordBatch batch = AllocateBatch(width);
     MoveFailure failure{};
-    constexpr bool kTopFirst = false;
+    const bool topFirst = PassGoesTopFirst(staged, world);
     for (std::uint32_t done = 0; done < height && !failure.Failed; done += batch.RowCount) {
-        StartBatch(batch, done, height, kTopFirst);
-        MoveBatch(world, backup, staged, batch, kTopFirst, failure);
+        StartBatch(batch, done, height, topFirst);
+        MoveBatch(world, backup, staged, batch, topFirst, failure);
     }
     CloseStagedFiles(layers, failure);
     EndWorldWrites(backup, world.Handle, world.Path, failure);

@@ -2,6 +2,7 @@
 // record table, and the slots that staging leaves for it.
 #pragma once
 
+#include "bitmap/export_file.h"
 #include "bitmap/import_source.h"
 #include "move/world_backup.h"
 #include "platform/platform.h"
@@ -10,7 +11,7 @@
 #include "world/world.h"
 
 struct LayerSlot {
-    platform::FileHandle ExportHandle;
+    ExportFile Export;  // export: its file, BMP or PNG
     bool ExportStaged;
     bool ImportStaged;
     ImportSource Import;                       // import: its file, and where its picture rows come from

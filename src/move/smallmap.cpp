@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bitmap/bitmap_file.h"
+#include "bitmap/export_file.h"
 #include "bitmap/image_kinds.h"
 #include "move/move_failure.h"
 #include "report/console_text.h"
@@ -53,37 +54,36 @@ bool ReadBlockRows(const SmallMapBlock& block, std::uint32_t low, std::uint32_t 
                     "reading", block.WorldPath);
 }
 
-// Stored rows run bottom map row first, each padded with zeros.
-void ExportRows(const SmallMapBlock& block, platform::FileHandle bitmap, const char* path, MoveFailure& failure) {
+// Stored rows run bottom map row first, each padded with zeros; chunks go
+// bottom first into a BMP, top first into a PNG, whose rows stream.
+void ExportRows(const SmallMapBlock& block, ExportFile& bitmap, const char* path, MoveFailure& failure) {
     const std::uint32_t width = block.Width;
     Chunk chunk = AllocateChunk(width);
-    for (std::uint32_t top = block.Height; top > 0;) {
-        const std::uint32_t count = std::min(chunk.Rows, top);
-        const std::uint32_t low = top - count;
+    for (std::uint32_t done = 0; done < block.Height;) {
+        const std::uint32_t count = std::min(chunk.Rows, block.Height - done);
+        const std::uint32_t low = bitmap.Png ? done : block.Height - done - count, top = low + count;
+        done += count;
         if (!ReadBlockRows(block, low, count, chunk.Block.get(), failure)) return;
         for (std::uint32_t i = 0; i < count; ++i)
             std::memcpy(chunk.Stored.get() + i * chunk.Stride,
                         chunk.Block.get() + std::uint64_t{top - 1 - i - low} * width, width);
-        std::uint32_t put = 0;
-        if (!NoteMove(
-                failure,
-                platform::WriteFile(bitmap, chunk.Stored.get(), static_cast<std::uint32_t>(count * chunk.Stride), &put),
-                "writing", path))
-            return;
-        top = low;
+        if (!NoteMove(failure, WriteExportRows(bitmap, low, count, chunk.Stored.get()), "writing", path)) return;
     }
 }
 
 // A chunk's picture rows, stored as the source stores them: map row top-1
-// first bottom-up, map row low first top-down. Counts the cells that
-// change; a chunk that changes nothing is not written.
-void ImportRows(const SmallMapBlock& block, WorldBackup& backup, const ImportSource& source, const char* path,
+// first bottom-up, map row low first top-down. The chunks go bottom map
+// row first, or top first for a source that streams its rows. Counts the
+// cells that change; a chunk that changes nothing is not written.
+void ImportRows(const SmallMapBlock& block, WorldBackup& backup, ImportSource& source, const char* path,
                 MoveFailure& failure, std::uint64_t* changed) {
     const std::uint32_t width = block.Width;
+    const bool topFirst = source.Reading == RowSource::Stream;
     Chunk chunk = AllocateChunk(width);
-    for (std::uint32_t top = block.Height; top > 0;) {
-        const std::uint32_t count = std::min(chunk.Rows, top);
-        const std::uint32_t low = top - count;
+    for (std::uint32_t done = 0; done < block.Height;) {
+        const std::uint32_t count = std::min(chunk.Rows, block.Height - done);
+        const std::uint32_t low = topFirst ? done : block.Height - done - count, top = low + count;
+        done += count;
         std::uint32_t code = 0;
         if (!ReadPictureRows(source, low, count, chunk.Stored.get(), &code)) {
             NoteFailure(failure, code, "reading", path);
@@ -105,7 +105,6 @@ void ImportRows(const SmallMapBlock& block, WorldBackup& backup, const ImportSou
                                                            count * width, &put),
                                      "writing", block.WorldPath)))
             return;
-        top = low;
     }
 }
 
@@ -140,7 +139,7 @@ void ImportSmallMap(console::Report& report, const SmallMapBlock& block, WorldBa
     if (!moves) console::PrintLine("Done!");
     TellBackup(backup);
     if (moves && console::IsDone(end)) {
-        if (!source.Note.empty()) platform::SayLine(source.Note);
+        if (const std::string note = ImportNote(source); !note.empty()) console::SayLines(note);
         SayChangedCells(layer.Name, changed, std::uint64_t{block.Width} * block.Height);
     }
     platform::ReleaseInterrupts();
@@ -163,9 +162,13 @@ void ExportSmallMap(console::Report& report, const SmallMapBlock& block, platfor
     console::Print(std::string("Writing ") + path + "...");
 
     MoveFailure failure{};
-    const bool written = WriteBmpHeader(bitmap.Header, file, block.Width, block.Height, Palette::Gray);
+    ExportFile out{};
+    const bool written =
+        StartExportFile(out, bitmap.Header, file, block.Width, block.Height, Palette::Gray, NamesPng(path));
     const console::LineEnd headerFailed = written ? console::Done() : HeaderError("writing", platform::LastError());
-    if (written) ExportRows(block, file, path, failure);
+    if (written) ExportRows(block, out, path, failure);
+    if (written && !failure.Failed) NoteMove(failure, FinishExportFile(out), "writing", path);
+    EndExportFile(out);
     const bool closed = platform::CloseFile(file);
     if (written) NoteMove(failure, closed, "writing", path);
     const std::string removed = written && !failure.Failed ? std::string() : RemoveUnfinishedExport(path, "SmallMap");

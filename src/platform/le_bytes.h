@@ -35,4 +35,8 @@ inline std::uint32_t Get32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
+inline void Put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
 }  // namespace be

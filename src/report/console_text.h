@@ -29,6 +29,13 @@ struct Report {
     int FailureLines;
 };
 
+// A note of one or more lines ('\n' between them) on standard error.
+inline void SayLines(std::string_view text) {
+    for (std::size_t end; (end = text.find('\n')) != std::string_view::npos; text.remove_prefix(end + 1))
+        platform::SayLine(text.substr(0, end));
+    platform::SayLine(text);
+}
+
 // A line that refuses a file or a size the tool cannot work with, then, when
 // there is one, the advice on standard error.
 inline void PrintRefusal(Report& report, std::string_view line, std::string_view advice = {}) {

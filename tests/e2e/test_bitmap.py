@@ -5,8 +5,8 @@ import subprocess
 
 from PIL import Image
 
-from harness import (CRLF, EXPORT_ALL, World, apply_smallmap_import, expected_export, header_block, layer_image,
-                     lines, read, tool_env, value_of_colour, write, ToolTest)
+from harness import (CRLF, EXPORT_ALL, World, apply_smallmap_import, expected_export, header_block,
+                     layer_image, lines, read, tool_env, value_of_colour, write, ToolTest)
 
 SKIP_LAYERS = ["c", "c", "c"]
 
@@ -226,6 +226,15 @@ def pillow(colour, mode, fmt, **save):
     return edit
 
 
+def pillow16(colour):
+    """A 16-bit grey PNG as Pillow writes one: mode I, each grey v as v * 257."""
+    def edit(test, src, dst):
+        pillow(colour, "L", "PNG")(test, src, dst + ".png")
+        with Image.open(dst + ".png") as im:
+            im.convert("I").point(lambda v: v * 257).save(dst, "PNG")
+    return edit
+
+
 def magick(colour, *options):
     """convert SRC -fill ... -draw ... [options] DST, the options ending in
     the output's format prefix where they name one."""
@@ -238,12 +247,14 @@ def magick(colour, *options):
     return edit
 
 
-def netpbm(colour):
+def netpbm(colour, *command):
+    """The edit as a PPM, turned into the file by a netpbm program (ppmtobmp -bpp 8 unless named)."""
     def edit(test, src, dst):
         pillow(colour, "RGB", "PPM")(test, src, dst + ".ppm")
         with open(dst, "wb") as out:
-            subprocess.run(["/usr/bin/ppmtobmp", "-bpp", "8", dst + ".ppm"], stdout=out, stderr=subprocess.DEVNULL,
-                           check=True)
+            subprocess.run(["/usr/bin/" + (command or ("ppmtobmp", "-bpp", "8"))[0],
+                            *(command or ("ppmtobmp", "-bpp", "8"))[1:], dst + ".ppm"], stdout=out,
+                           stderr=subprocess.DEVNULL, check=True)
     return edit
 
 
@@ -297,6 +308,15 @@ class ImageProgramEdits(ToolTest):
         ("ImageMagick: RLE8", "lmheight", magick(GREY, "-type", "Palette", "-compress", "RLE", "BMP3:"), "rle.bmp"),
         ("ImageMagick: 16-bit RGB PNG, interlaced", "largemap", magick(RED, "-depth", "16", "-interlace", "PNG",
                                                                        "PNG48:"), "magick.png"),
+        ("Pillow: 16-bit grey PNG (mode I)", "lmheight", pillow16(GREY), "pillow16.png"),
+        ("netpbm: pnmtopng -interlace", "largemap", netpbm(RED, "pnmtopng", "-interlace"), "netpbm.png"),
+        ("ImageMagick: grey and alpha PNG", "lmheight", magick(GREY, "-type", "GrayscaleAlpha", "-define",
+                                                               "png:color-type=4", "PNG:"), "magick-alpha.png"),
+        ("Pillow: a palette of 2 bits", "landtype", pillow(YELLOW, None, "PNG", bits=2), "pillow2.png"),
+        # The tool's own PNG exports, painted and saved again.
+        ("Pillow: the tool's PNG export of LandType", "landtype", pillow(YELLOW, None, "PNG"), "own.png", ".png"),
+        ("GIMP: the tool's PNG export of LargeMap, export PNG", "largemap", gimp("png", GREY), "gimp-own.png",
+         ".png"),
     ]
 
     def answers(self, layer, button, name):
@@ -311,19 +331,25 @@ class ImageProgramEdits(ToolTest):
         with Image.open(path) as im:
             if not colours:
                 return list(im.getdata())
+            if im.mode.startswith("I"):  # 16-bit grey, 0 to 65535: the import takes the high byte
+                return [value_of_colour((v >> 8,) * 3, layer) for v in im.getdata()]
             return [value_of_colour(rgb, layer) for rgb in im.convert("RGB").getdata()]
 
     def test_every_kind_comes_back_as_its_colours(self):
         world = self.world(width=13, height=9, seed=3)
         self.run_tool(EXPORT_ALL)
+        self.run_tool([a.replace(".bmp", ".png") for a in EXPORT_ALL[:1]] +
+                      [a for layer in LAYERS for a in ("y", PROPOSED[layer].replace(".bmp", ".png"))])
         pristine = read(world)
-        run_gimp(self, [(edit, self.path(PROPOSED[layer]), self.path(name)) for _, layer, edit, name in self.ROWS
+        rows = [row if len(row) == 5 else row + (".bmp",) for row in self.ROWS]
+        source = lambda layer, kind: self.path(PROPOSED[layer].replace(".bmp", kind))
+        run_gimp(self, [(edit, source(layer, kind), self.path(name)) for _, layer, edit, name, kind in rows
                         if hasattr(edit, "gimp_steps")])
-        for what, layer, edit, name in self.ROWS:
+        for what, layer, edit, name, kind in rows:
             with self.subTest(what):
                 write(world, pristine)
                 edited = self.path(name)
-                edit(self, self.path(PROPOSED[layer]), edited)
+                edit(self, source(layer, kind), edited)
                 r = self.run_tool(self.answers(layer, "n", name))
                 line = f"Importing {edited}...Done!" if layer == "smallmap" else "Reading and writing LM data...Done!"
                 self.assertIn(lines(line), r.out)

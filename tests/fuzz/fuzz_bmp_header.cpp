@@ -7,6 +7,7 @@
 #include "bitmap/bmp.h"
 #include "bitmap/bmp_decode.h"
 #include "bitmap/image_kinds.h"
+#include "bitmap/png_decode.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -73,7 +74,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     ImportSource source{};
-    if (OpenImportSource(head, handle, layer, "check.bmp", &source).Outcome == Verdict::Accepted) {
+    const bool accepted = OpenImportSource(head, handle, layer, "check.bmp", &source).Outcome == Verdict::Accepted;
+    // The PNG check pass foretells the decoding: a file it passes decodes
+    // (its rows below all read), one it refuses does not decode whole.
+    PngHeader png{};
+    const auto got = static_cast<std::uint32_t>(std::min<std::size_t>(length, kImportHeadSize));
+    if (IsPng(file, got) && JudgePngHead(file, got, length, layer, "check.bmp", &png).Outcome == Verdict::Accepted &&
+        !accepted) {
+        PngRows rows{};
+        platform::Memory<std::uint8_t> values;
+        const bool whole = StartPngRows(rows, handle, length, png, layer.Colours) && DecodePngWhole(rows, &values);
+        EndPngRows(rows);
+        if (whole && rows.Status == PngStatus::Ok) fuzz::Die("the PNG check pass refused what decodes whole");
+    }
+    if (accepted) {
         CheckAccepted(file, length, layer, source);
         // Every picture row reads, and within bounds.
         std::uint8_t row[4096];

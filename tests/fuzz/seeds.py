@@ -102,30 +102,44 @@ def bmp_kinds(width, height):
     }
 
 
-def png(width, height, depth, colour, samples, plte=None, trns=None):
-    """samples(x, y): the pixel's samples, each depth bits."""
-    def chunk(kind, data):
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+
+
+def png(width, height, depth, colour, samples, plte=None, trns=None, interlace=False, chunk=None):
+    """samples(x, y): the pixel's samples, each depth bits. Interlaced as
+    Adam7's passes; the image data in chunks of chunk bytes, as programs
+    split it."""
+    def chunk_of(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     raw = bytearray()
-    for y in range(height):
-        values = [v for x in range(width) for v in samples(x, y)]
-        raw.append(1 if y % 2 else 0)  # filters none and sub; sub of a zero row is the row
-        if depth == 16:
-            row = b"".join(struct.pack(">H", v) for v in values)
-        elif depth == 8:
-            row = bytes(values)
-        else:
-            row = packed(values, depth)
-        if y % 2:
-            step = max(1, depth * len(samples(0, y)) // 8)
-            row = bytes((row[i] - (row[i - step] if i >= step else 0)) & 0xFF for i in range(len(row)))
-        raw += row
-    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0))
+    for x0, y0, dx, dy in ADAM7 if interlace else [(0, 0, 1, 1)]:
+        xs = range(x0, width, dx)
+        if not xs:
+            continue
+        for i, y in enumerate(range(y0, height, dy)):
+            values = [v for x in xs for v in samples(x, y)]
+            raw.append(1 if i % 2 else 0)  # filters none and sub; sub of a zero row is the row
+            if depth == 16:
+                row = b"".join(struct.pack(">H", v) for v in values)
+            elif depth == 8:
+                row = bytes(values)
+            else:
+                row = packed(values, depth)
+            if i % 2:
+                step = max(1, depth * len(samples(0, y)) // 8)
+                row = bytes((row[j] - (row[j - step] if j >= step else 0)) & 0xFF for j in range(len(row)))
+            raw += row
+    out = b"\x89PNG\r\n\x1a\n" + chunk_of(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0,
+                                                                   1 if interlace else 0))
     if plte is not None:
-        out += chunk(b"PLTE", plte)
+        out += chunk_of(b"PLTE", plte)
     if trns is not None:
-        out += chunk(b"tRNS", trns)
-    return out + chunk(b"IDAT", zlib.compress(bytes(raw))) + chunk(b"IEND", b"")
+        out += chunk_of(b"tRNS", trns)
+    data = zlib.compress(bytes(raw))
+    step = chunk or len(data)
+    for i in range(0, len(data), step):
+        out += chunk_of(b"IDAT", data[i:i + step])
+    return out + chunk_of(b"IEND", b"")
 
 
 def png_kinds(width, height):
@@ -138,6 +152,13 @@ def png_kinds(width, height):
         "png-rgb16": png(w, h, 16, 2, lambda x, y: [pixel(x, y) * 257, pixel(y, x) * 255, 40000]),
         "png-grey-alpha": png(w, h, 8, 4, lambda x, y: [pixel(x, y), 7]),
         "png-rgba": png(w, h, 8, 6, lambda x, y: [0, pixel(x, y), 0, 255]),
+        # As image programs write them: interlaced, 16 bits, several image data chunks.
+        "png-grey16-interlaced": png(w, h, 16, 0, lambda x, y: [pixel(x, y) * 257], interlace=True),
+        "png-rgba16-interlaced": png(w, h, 16, 6, lambda x, y: [pixel(x, y) * 257, 9, pixel(y, x), 65535],
+                                     interlace=True),
+        "png-grey-alpha16": png(w, h, 16, 4, lambda x, y: [pixel(x, y), 65535], chunk=9),
+        "png-palette2-interlaced": png(w, h, 2, 3, lambda x, y: [pixel(x, y) & 3],
+                                       plte=bytes([0, 128, 0, 128, 128, 128, 255, 255, 0]), interlace=True, chunk=5),
     }
 
 

@@ -97,7 +97,7 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
         for (std::uint32_t k = 5; k-- > 0;) {
             const std::uint64_t at = LargeMapPosition(g, kBmpHeaderSize, x, y, k);
             if (!NoteMove(failure,
-                          platform::WriteFileAt(large.ExportHandle, at, record + kLargeMapByte + 5 * k, 5, &done),
+                          platform::WriteFileAt(large.Export.File, at, record + kLargeMapByte + 5 * k, 5, &done),
                           "writing", large.Path))
                 return false;
         }
@@ -106,7 +106,7 @@ bool MoveCell(WorldFile& world, LayerSlot (&layers)[kLayerCount], const PassGeom
         LayerSlot& slot = layers[layer];
         const int byte = layer == kLandType ? kLandTypeByte : kLandHeightByte;
         if (slot.ExportStaged &&
-            !NoteMove(failure, platform::WriteFile(slot.ExportHandle, record + byte, 1, &done), "writing", slot.Path))
+            !NoteMove(failure, platform::WriteFile(slot.Export.File, record + byte, 1, &done), "writing", slot.Path))
             return false;
     }
     if (!anyImport) return true;
@@ -153,7 +153,7 @@ bool PadOneByteLayers(LayerSlot (&layers)[kLayerCount], const PassGeometry& g, M
     for (int layer : {kLandType, kLandHeight}) {
         LayerSlot& slot = layers[layer];
         if (slot.ExportStaged &&
-            !NoteMove(failure, platform::WriteFile(slot.ExportHandle, kZeros, g.Padding, &done), "writing", slot.Path))
+            !NoteMove(failure, platform::WriteFile(slot.Export.File, kZeros, g.Padding, &done), "writing", slot.Path))
             return false;
     }
     return true;
@@ -167,7 +167,7 @@ void PadLargeMapTopRow(const LayerSlot (&layers)[kLayerCount], const PassGeometr
     const std::uint64_t at = kBmpHeaderSize + g.LargeStride * (g.LargeHeight - 1) + covered;
     std::uint32_t done = 0;
     NoteMove(failure,
-             platform::WriteFileAt(large.ExportHandle, at, kZeros, static_cast<std::uint32_t>(g.LargeStride - covered),
+             platform::WriteFileAt(large.Export.File, at, kZeros, static_cast<std::uint32_t>(g.LargeStride - covered),
                                    &done),
              "writing", large.Path);
 }
@@ -175,7 +175,7 @@ void PadLargeMapTopRow(const LayerSlot (&layers)[kLayerCount], const PassGeometr
 void CloseStagedFiles(LayerSlot (&layers)[kLayerCount], MoveFailure& failure) {
     for (LayerSlot& slot : layers) {
         // A failed close of an export may lose buffered data: it is a failed write.
-        if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.ExportHandle), "writing", slot.Path);
+        if (slot.ExportStaged) NoteMove(failure, platform::CloseFile(slot.Export.File), "writing", slot.Path);
         if (slot.ImportStaged) CloseImportSource(slot.Import);
     }
 }

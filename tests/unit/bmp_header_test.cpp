@@ -8,7 +8,7 @@
 #include "bitmap/bmp.h"
 #include "bitmap/bmp_decode.h"
 #include "bitmap/image_kinds.h"
-#include "bitmap/png_import.h"
+#include "bitmap/png_decode.h"
 #include "platform/le_bytes.h"
 
 namespace {

@@ -181,11 +181,11 @@ protected:
             const std::uint32_t scale = i == kLargeMap ? 5 : 1;
             if (stages[i] == Stage::Export) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/out%d", dir_.c_str(), i);
-                slot.ExportHandle =
-                    platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways);
-                slot.ExportStaged =
-                    WriteBmpHeader(header, slot.ExportHandle, scale * world.Header.Width, scale * world.Header.Height,
-                                   i == kLandType ? Palette::LandType : Palette::Gray);
+                slot.ExportStaged = StartExportFile(
+                    slot.Export, header,
+                    platform::OpenFile(slot.Path, platform::Share::None, platform::Disposition::CreateAlways),
+                    scale * world.Header.Width, scale * world.Header.Height,
+                    i == kLandType ? Palette::LandType : Palette::Gray, false);
             } else if (stages[i] == Stage::Import) {
                 std::snprintf(slot.Path, sizeof slot.Path, "%s/in%d", dir_.c_str(), i);
                 Save(slot.Path, imports[i]);
