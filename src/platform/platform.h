@@ -203,6 +203,17 @@ void ReleaseInterrupts();
 // Ends the run with "Runtime error n at 0x...", a call trace and exit code n.
 [[noreturn]] void RuntimeError(int code, const void* address);
 
+// Work on a thread of its own, for a piece that shares nothing with the
+// rest while it runs: StartWork runs run(args) there (or here, at once,
+// where no thread can be had), FinishWork waits until it is done.
+struct Work {
+    void* Thread;  // nullptr: it ran at once
+    void (*Run)(void*);
+    void* Args;
+};
+void StartWork(Work& work, void (*run)(void*), void* args);
+void FinishWork(Work& work);
+
 // Memory whose size comes from the world file, zero-filled: runtime error
 // 204 at 2^31 bytes or more, 203 when the system has none left. Never
 // returns null.
