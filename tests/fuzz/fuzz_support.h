@@ -19,6 +19,7 @@
 #include "driver/driver.h"
 #include "driver/state.h"
 #include "platform/le_bytes.h"
+#include "support/test_files.h"
 #include "world/world.h"
 
 namespace fuzz {
@@ -30,15 +31,8 @@ inline void Die(const char* why) {
     std::abort();
 }
 
-inline void Save(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-inline Bytes Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test_files::Load;
+using test_files::Save;
 
 inline bool Exists(const std::string& path) {
     struct stat st {};

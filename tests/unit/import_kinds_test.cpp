@@ -18,6 +18,7 @@
 #include "bitmap/layer_colours.h"
 #include "bitmap/png_decode.h"
 #include "bitmap/png_encode.h"
+#include "support/test_files.h"
 
 // The test's PNG files are compressed with stb_image_write's deflate; the
 // exports are read back by stb_image as well, a decoder that is not ours.
@@ -359,11 +360,6 @@ Bytes MakePng(const PngCase& c) {
     return png;
 }
 
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Every row of an accepted file, top first: streamed, or whole when interlaced.
 bool DecodeRows(PngRows& rows, std::vector<Bytes>* picture) {
     const PngHeader& h = rows.Header;
@@ -558,7 +554,7 @@ TEST(ImportKinds, PngDecodingDetails) {
         const ImportLayer layer{"LandHeight", Palette::Gray, c.Width, c.Height, 1, true};
         const Bytes file = MakePng(c);
         const std::string path = "velmarsh-png-test.png";
-        WriteBytes(path, file);
+        test_files::Save(path, file);
         PngHeader header{};
         ASSERT_EQ(JudgePngHead(file.data(), kImportHeadSize, file.size(), layer, path, &header).Outcome,
                   Verdict::Accepted)

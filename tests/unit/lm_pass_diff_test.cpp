@@ -18,6 +18,7 @@
 #include "move/smallmap.h"
 #include "platform/le_bytes.h"
 #include "reference/reference_lm_pass.h"
+#include "support/test_files.h"
 #include "world/layers.h"
 #include "world/world.h"
 
@@ -84,15 +85,8 @@ Bytes MakeImport(std::uint64_t pixelBytes, std::uint64_t padding, std::uint32_t*
     return file;
 }
 
-void Save(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test_files::Load;
+using test_files::Save;
 
 struct Outcome {
     Bytes World;
@@ -145,16 +139,10 @@ void StageSource(LayerSlot& slot, platform::FileHandle handle, const Bytes& file
 class LmPassDiff : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/velmarsh-diff-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
+        dir_ = test_files::MakeFolder("diff");
         std::signal(SIGXFSZ, SIG_IGN);
     }
-    void TearDown() override {
-        for (const char* name : {"world", "out0", "out1", "out2", "in0", "in1", "in2", "console", "said", "answers"})
-            std::remove((dir_ + "/" + name).c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { test_files::RemoveFolder(dir_); }
 
     // Stages the layers as the staging step leaves them and runs one pass.
     using Pass = void (*)(console::Report&, WorldFile&, WorldBackup&, LayerSlot (&)[kLayerCount]);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -20,21 +21,17 @@ using platform::Share;
 class ShareTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/velmarsh-share-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
+        dir_ = test_files::MakeFolder("share");
         path_ = dir_ + "/held.bin";
-        std::FILE* f = std::fopen(path_.c_str(), "wb");
-        std::fputs("keep me", f);
-        std::fclose(f);
+        Save(path_, "keep me");
     }
-    void TearDown() override {
-        std::remove(path_.c_str());
-        rmdir(dir_.c_str());
+    void TearDown() override { test_files::RemoveFolder(dir_); }
+    static void Save(const std::string& path, const std::string& text) {
+        test_files::Save(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
     static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const test_files::Bytes bytes = test_files::Load(path);
+        return std::string(bytes.begin(), bytes.end());
     }
     std::uint64_t SizeOnDisk() {
         struct stat st {};
@@ -99,9 +96,7 @@ TEST_F(ShareTest, CopyIsWholeOrNotThere) {
     ASSERT_TRUE(platform::ReadFile(source, first, 3, &got));
     const std::string copy = dir_ + "/copy", temp = copy + ".tmp", held = dir_ + "/held";
     const std::string longName = dir_ + "/" + std::string(252, 'n');
-    std::FILE* old = std::fopen(held.c_str(), "wb");
-    std::fputs("old", old);
-    std::fclose(old);
+    Save(held, "old");
     const platform::FileHandle holder = platform::OpenFile(held.c_str(), Share::None, Disposition::OpenExisting);
     ASSERT_NE(holder, platform::kInvalidFile);
     // Another run holds a file by its lock alone.
@@ -112,9 +107,7 @@ TEST_F(ShareTest, CopyIsWholeOrNotThere) {
     ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
     mkdir((dir_ + "/folder").c_str(), 0755);
     const std::string readOnly = dir_ + "/read-only";
-    std::FILE* kept = std::fopen(readOnly.c_str(), "wb");
-    std::fputs("old", kept);
-    std::fclose(kept);
+    Save(readOnly, "old");
     chmod(readOnly.c_str(), 0444);
     const struct {
         std::string Path;
