@@ -1,6 +1,6 @@
 # Bash completion for velmarsh: its options, the commands export and import,
-# the layers, world files (*.wld), bitmaps (*.bmp) and for an import also
-# PNG files (*.png), in any case, and folders. Installed as share/bash-completion/completions/velmarsh; needs
+# the layers, world files (*.wld), bitmaps (*.bmp) and PNG files (*.png), in
+# any case, and folders. Installed as share/bash-completion/completions/velmarsh; needs
 # nothing but bash.
 
 # Names that start with $2 and are folders or end in one of the extensions
@@ -26,12 +26,10 @@ _velmarsh() {
     local cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}
 
     # LAYER=FILE: readline splits the word at '=', so the file is completed
-    # on its own.
+    # on its own. Exports write and imports read BMP and PNG.
     if [[ $cur == = ]] || [[ $cword -gt 1 && ${COMP_WORDS[cword - 1]} == = ]]; then
         [[ $cur == = ]] && cur=""
-        local kinds=bmp
-        [[ " ${COMP_WORDS[*]:1:cword} " == *" import "* ]] && kinds="bmp png"
-        _velmarsh_files "$kinds" "$cur"
+        _velmarsh_files "bmp png" "$cur"
         return
     fi
 

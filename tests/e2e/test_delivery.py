@@ -45,7 +45,7 @@ class Delivery(ToolTest):
         (["import", "WOODS.WLD", "s"], ["smallmap="]),
         (["import", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "lt.png", "maps"]),  # readline splits at '='
         (["import", "WOODS.WLD", "landtype", "=", "l"], ["lt.BMP", "lt.png"]),
-        (["export", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "maps"]),  # exports are BMP alone
+        (["export", "WOODS.WLD", "landtype", "=", ""], ["lt.BMP", "lt.png", "maps"]),  # an export writes PNG too
     ]
 
     def check_completion(self, script):
