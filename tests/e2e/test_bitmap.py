@@ -226,12 +226,13 @@ def pillow(colour, mode, fmt, **save):
     return edit
 
 
-def pillow16(colour):
-    """A 16-bit grey PNG as Pillow writes one: mode I, each grey v as v * 257."""
+def pillow16(colour, scale=257):
+    """A 16-bit grey PNG as Pillow writes one: mode I, each grey v as v * 257,
+    or as v alone, its values in the low byte."""
     def edit(test, src, dst):
         pillow(colour, "L", "PNG")(test, src, dst + ".png")
         with Image.open(dst + ".png") as im:
-            im.convert("I").point(lambda v: v * 257).save(dst, "PNG")
+            im.convert("I").point(lambda v: v * scale).save(dst, "PNG")
     return edit
 
 
@@ -309,6 +310,8 @@ class ImageProgramEdits(ToolTest):
         ("ImageMagick: 16-bit RGB PNG, interlaced", "largemap", magick(RED, "-depth", "16", "-interlace", "PNG",
                                                                        "PNG48:"), "magick.png"),
         ("Pillow: 16-bit grey PNG (mode I)", "lmheight", pillow16(GREY), "pillow16.png"),
+        ("Pillow: 16-bit grey PNG, the values in the low byte", "lmheight", pillow16(GREY, 1), "low16.png", ".bmp",
+         "every 16-bit sample of this PNG lies below 256"),
         ("netpbm: pnmtopng -interlace", "largemap", netpbm(RED, "pnmtopng", "-interlace"), "netpbm.png"),
         ("ImageMagick: grey and alpha PNG", "lmheight", magick(GREY, "-type", "GrayscaleAlpha", "-define",
                                                                "png:color-type=4", "PNG:"), "magick-alpha.png"),
@@ -341,11 +344,12 @@ class ImageProgramEdits(ToolTest):
         self.run_tool([a.replace(".bmp", ".png") for a in EXPORT_ALL[:1]] +
                       [a for layer in LAYERS for a in ("y", PROPOSED[layer].replace(".bmp", ".png"))])
         pristine = read(world)
-        rows = [row if len(row) == 5 else row + (".bmp",) for row in self.ROWS]
+        # (what, layer, edit, file name, the kind of export edited, what standard error says too)
+        rows = [row + (".bmp", "")[len(row) - 4:] for row in self.ROWS]
         source = lambda layer, kind: self.path(PROPOSED[layer].replace(".bmp", kind))
-        run_gimp(self, [(edit, source(layer, kind), self.path(name)) for _, layer, edit, name, kind in rows
+        run_gimp(self, [(edit, source(layer, kind), self.path(name)) for _, layer, edit, name, kind, _ in rows
                         if hasattr(edit, "gimp_steps")])
-        for what, layer, edit, name, kind in rows:
+        for what, layer, edit, name, kind, says in rows:
             with self.subTest(what):
                 write(world, pristine)
                 edited = self.path(name)
@@ -354,6 +358,7 @@ class ImageProgramEdits(ToolTest):
                 line = f"Importing {edited}...Done!" if layer == "smallmap" else "Reading and writing LM data...Done!"
                 self.assertIn(lines(line), r.out)
                 self.assertIn(f"{CAPTION[layer]}: taken by colour from ".encode(), r.err)
+                self.assertIn(says.encode(), r.err)
 
                 check = self.path("check.bmp")
                 if os.path.exists(check):
