@@ -1,7 +1,8 @@
 #!/bin/sh
 # The source as the project keeps it: formatted as .clang-format says (Debian's
-# clang-format 14), and includes running one way only: driver -> move ->
-# world -> bitmap -> report -> platform (each may skip the ones between).
+# clang-format 14), includes running one way only: driver -> move -> world ->
+# bitmap -> report -> platform (each may skip the ones between), and no
+# circle among the files of src/.
 #
 #   tools/check_source.sh [CLANG_FORMAT]
 set -u
@@ -32,4 +33,31 @@ for rule in "move driver" "world driver move" "bitmap driver move world" "report
         fi
     done
 done
+# No circle between the files of src/: a header and its .cpp are one piece.
+if ! python3 - <<'PY'
+import os, re, sys
+pieces = {}
+for root, _, files in os.walk("src"):
+    for name in files:
+        if name.endswith((".h", ".cpp")):
+            piece = os.path.join(root, name.rsplit(".", 1)[0])[4:]
+            text = open(os.path.join(root, name), encoding="utf-8").read()
+            needs = {n.rsplit(".", 1)[0] for n in re.findall(r'#include "([^"]+)"', text)}
+            pieces.setdefault(piece, set()).update(needs - {piece})
+state = {}
+def visit(piece, path):
+    state[piece] = "open"
+    for need in sorted(pieces.get(piece, ())):
+        if state.get(need) == "open":
+            sys.exit("check_source: includes run in a circle: " + " -> ".join(path + [need]))
+        if need not in state:
+            visit(need, path + [need])
+    state[piece] = "done"
+for piece in sorted(pieces):
+    if piece not in state:
+        visit(piece, [piece])
+PY
+then
+    status=1
+fi
 exit $status
