@@ -12,7 +12,7 @@ using namespace bmp_field;
 
 namespace {
 
-constexpr std::uint64_t kReadPiece = 1024 * 1024;
+constexpr std::uint64_t kReadPiece = std::uint64_t{1} << 20;
 
 // Offsets of the OS/2 layout's fields.
 constexpr int kCoreWidth = 18;
@@ -133,7 +133,7 @@ ImportVerdict JudgeWindowsHead(const std::uint8_t* head, std::uint32_t got, std:
     BmpHead found{fileSize, pixelStart, false, infoSize, bits, compression, le::Get32(head + kBiClrUsed), {}};
     if (compression == 3) {
         for (int c = 0; c < 3; ++c)
-            found.Masks[c] = got >= kBmpMasksAt + 4 * c + 4 ? le::Get32(head + kBmpMasksAt + 4 * c) : 0;
+            found.Masks[c] = got >= kBmpMasksAt + 4u * c + 4 ? le::Get32(head + kBmpMasksAt + std::size_t{4} * c) : 0;
         for (const std::uint32_t mask : found.Masks) {
             ChannelMask analysed{};
             if (!AnalyseMask(mask, &analysed))
@@ -195,7 +195,7 @@ bool ReadBmpPalette(platform::FileHandle file, const BmpHead& head, IndexedPalet
         return false;
     }
     for (std::uint32_t i = 0; i < count && entry * i + entry <= got; ++i) {
-        const std::uint8_t* p = bytes + entry * i;
+        const std::uint8_t* p = bytes + std::size_t{entry} * i;
         palette->Colours[i] = {p[2], p[1], p[0]};  // stored blue, green, red
         palette->Present[i] = true;
     }
@@ -413,7 +413,7 @@ ImportVerdict DecodeBmp(const ImportFile& file, const BmpHead& head, const Impor
     return verdict;
 }
 
-constexpr std::uint64_t kScanPiece = 1024 * 1024;
+constexpr std::uint64_t kScanPiece = std::uint64_t{1} << 20;
 
 // The stored pixel bytes read through once for the entries they use; it
 // stops as soon as the decision cannot change.

@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t kPelsPerMeter = 2835;  // 72 dots per inch
 
 void SetGrey(BmpHeader& header, int entry) {
-    std::uint8_t* p = header.Bytes + kPalette + 4 * entry;
+    std::uint8_t* p = header.Bytes + kPalette + std::size_t{4} * entry;
     p[0] = p[1] = p[2] = static_cast<std::uint8_t>(entry);
 }
 
@@ -45,7 +45,7 @@ bool WriteBmpHeader(BmpHeader& header, platform::FileHandle file, std::uint32_t 
     SetBmpSize(header, width, height);
     if (palette == Palette::LandType) {
         for (int i = 0; i < 3; ++i) {
-            std::uint8_t* p = header.Bytes + kPalette + 4 * i;  // blue, green, red
+            std::uint8_t* p = header.Bytes + kPalette + std::size_t{4} * i;  // blue, green, red
             p[0] = kLandTypeColours[i].B;
             p[1] = kLandTypeColours[i].G;
             p[2] = kLandTypeColours[i].R;

@@ -410,7 +410,8 @@ void PrepareValues(PngRows& rows) {
         Rgb colour{0, 0, 0};
         if (h.ColourType == 3) {
             if (3 * s < rows.PaletteLength)
-                colour = {rows.PaletteBytes[3 * s], rows.PaletteBytes[3 * s + 1], rows.PaletteBytes[3 * s + 2]};
+                colour = {rows.PaletteBytes[std::size_t{3} * s], rows.PaletteBytes[std::size_t{3} * s + 1],
+                          rows.PaletteBytes[std::size_t{3} * s + 2]};
         } else {
             const std::uint8_t grey =
                 h.Depth < 8 ? WidenChannel(s & ((1u << h.Depth) - 1), h.Depth) : static_cast<std::uint8_t>(s);
@@ -445,7 +446,7 @@ void ConvertRow(PngRows& rows, const std::uint8_t* row, std::uint64_t width, std
             }
         } else {
             // Grey, or grey and alpha: the grey sample, a 16-bit one by its high byte.
-            const std::uint64_t step = ChannelsOf(h.ColourType) * (h.Depth / 8);
+            const std::uint64_t step = std::uint64_t{ChannelsOf(h.ColourType)} * (h.Depth / 8);
             for (std::uint64_t x = 0; x < width; ++x) {
                 const std::uint8_t s = row[x * step];
                 values[x] = table[s];

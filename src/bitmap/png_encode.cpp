@@ -26,6 +26,9 @@ namespace {
 constexpr std::uint32_t kChunkData = 256u << 10;   // image data bytes per chunk
 constexpr std::uint64_t kSegmentBytes = 2u << 20;  // filtered bytes deflated at once
 constexpr std::uint8_t kFilterUp = 2;
+constexpr std::uint8_t kHeaderChunk[4] = {'I', 'H', 'D', 'R'};
+constexpr std::uint8_t kPaletteChunk[4] = {'P', 'L', 'T', 'E'};
+constexpr std::size_t kPaletteBytes = std::size_t{256} * 3;
 constexpr int kLevel = 1;                              // the fastest that deflates at all
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, the fastest level
 
@@ -158,7 +161,7 @@ bool StartPngFile(PngWriter& png, platform::FileHandle file, std::uint32_t width
     const std::uint8_t fields[5] = {8, 3, 0, 0, 0};  // depth, palette, deflate, filtering, no interlace
     std::memcpy(header + 16, fields, sizeof fields);
     be::Put32(header, 13);
-    std::memcpy(header + 4, "IHDR", 4);
+    std::memcpy(header + 4, kHeaderChunk, 4);
     be::Put32(header + 21, static_cast<std::uint32_t>(crc32(0, header + 4, 17)));
     std::uint8_t* colours = header + 25;
     for (int i = 0; i < 256; ++i) {
@@ -168,8 +171,8 @@ bool StartPngFile(PngWriter& png, platform::FileHandle file, std::uint32_t width
         colours[8 + 3 * i + 2] = c.B;
     }
     be::Put32(colours, 256 * 3);
-    std::memcpy(colours + 4, "PLTE", 4);
-    be::Put32(colours + 8 + 256 * 3, static_cast<std::uint32_t>(crc32(0, colours + 4, 4 + 256 * 3)));
+    std::memcpy(colours + 4, kPaletteChunk, 4);
+    be::Put32(colours + 8 + kPaletteBytes, static_cast<std::uint32_t>(crc32(0, colours + 4, 4 + kPaletteBytes)));
     return WriteAll(file, head, sizeof head);
 }
 

@@ -133,7 +133,7 @@ CellWork WorkOf(const StagedLayer& layer) {
 void ExportCell(const CellWork& work, const std::uint8_t* record, std::uint32_t x) {
     std::uint8_t* band = work.Band + std::uint64_t{work.Block} * x;
     for (std::uint32_t k = 0; k < work.Block; ++k)
-        std::memcpy(band + work.RowAt[k], record + work.RecordByte + work.Block * k, work.Block);
+        std::memcpy(band + work.RowAt[k], record + work.RecordByte + std::size_t{work.Block} * k, work.Block);
 }
 
 // Values of the limit or more become 0.
@@ -153,7 +153,7 @@ void ImportCell(CellWork& work, std::uint8_t* record, std::uint32_t x) {
     const std::uint32_t size = work.Block * work.Block;
     std::memcpy(before, bytes, size);
     for (std::uint32_t k = 0; k < work.Block; ++k)
-        std::memcpy(bytes + work.Block * k, work.Band + work.RowAt[k] + column, work.Block);
+        std::memcpy(bytes + std::size_t{work.Block} * k, work.Band + work.RowAt[k] + column, work.Block);
     if (work.Limit != 0) ApplyLimit(bytes, size, work.Limit, work.Zeroed);
     work.Changed += std::memcmp(before, bytes, size) != 0;
 }
@@ -171,7 +171,7 @@ void ExportRow(const CellWork& work, const std::uint8_t* records, const std::uin
     for (std::uint32_t x = 0; x < width; ++x) {
         const std::uint8_t* block = from + recordOffsets[x];
         for (std::uint32_t k = 0; k < kBlock; ++k)
-            std::memcpy(rows[k] + std::uint64_t{kBlock} * x, block + kBlock * k, kBlock);
+            std::memcpy(rows[k] + std::uint64_t{kBlock} * x, block + std::size_t{kBlock} * k, kBlock);
     }
 }
 
@@ -187,12 +187,12 @@ void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recor
         // look decides, and only a cell that differs is copied.
         bool same = limit == 0;
         for (std::uint32_t k = 0; k < kBlock && same; ++k)
-            same = std::memcmp(block + kBlock * k, rows[k] + std::uint64_t{kBlock} * x, kBlock) == 0;
+            same = std::memcmp(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock) == 0;
         if (same) continue;
         std::uint8_t before[kBlock * kBlock];
         std::memcpy(before, block, sizeof before);
         for (std::uint32_t k = 0; k < kBlock; ++k)
-            std::memcpy(block + kBlock * k, rows[k] + std::uint64_t{kBlock} * x, kBlock);
+            std::memcpy(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock);
         if (limit != 0) ApplyLimit(block, kBlock * kBlock, limit, zeroed);
         changed += std::memcmp(before, block, sizeof before) != 0;
     }

@@ -11,12 +11,12 @@ namespace {
 // pieces, and small batches keep them in the processor's cache; scattered
 // records are read through windows over much of the file, so each batch
 // should hold as many as the memory budget (about 48 MiB) allows.
-constexpr std::uint64_t kOrderedBatchCells = 16 * 1024;
-constexpr std::uint64_t kScatteredBatchCells = 512 * 1024;
-constexpr std::uint64_t kPieceGap = 16;             // records closer than this share a piece
-constexpr std::uint32_t kLongPiece = 64 * 1024;     // moves with its own transfer
-constexpr std::uint32_t kWindowSize = 1024 * 1024;  // short pieces move through this
-constexpr std::uint64_t kWindowGap = 16 * 1024;     // short pieces this close share a window
+constexpr std::uint64_t kOrderedBatchCells = std::uint64_t{16} << 10;
+constexpr std::uint64_t kScatteredBatchCells = std::uint64_t{512} << 10;
+constexpr std::uint64_t kPieceGap = 16;                        // records closer than this share a piece
+constexpr std::uint32_t kLongPiece = 64 * 1024;                // moves with its own transfer
+constexpr std::uint32_t kWindowSize = 1024 * 1024;             // short pieces move through this
+constexpr std::uint64_t kWindowGap = std::uint64_t{16} << 10;  // short pieces this close share a window
 
 enum class Transfer { Read, Write };
 
@@ -111,7 +111,7 @@ bool ReadPositions(const WorldFile& world, std::uint32_t* tableRow, RecordBatch&
         if (!TransferFile(world, Transfer::Read, row, table, 4 * width, failure)) return false;
         std::uint32_t* positions = batch.Positions.get() + std::uint64_t{r} * width;
         for (std::uint32_t x = 0; x < width; ++x) {
-            positions[x] = le::Get32(table + 4 * x);
+            positions[x] = le::Get32(table + std::size_t{4} * x);
             // Rewritten since the world was checked: nothing of it can be trusted.
             if (!RecordLiesInside(positions[x], OffsetTableEnd(world.Header), world.Size)) {
                 NoteFailure(failure, platform::ShortReadCode(), "reading", world.Path);

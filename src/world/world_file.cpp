@@ -110,7 +110,7 @@ bool CheckWorldLimits(console::Report& report, WorldFile& world) {
     // The table may be far larger than memory we want to hold: read it in pieces.
     const std::uint64_t tableEnd = OffsetTableEnd(header);
     const std::uint64_t cells = std::uint64_t{header.Width} * header.Height;
-    constexpr std::uint64_t kPiece = 64 * 1024;
+    constexpr std::uint64_t kPiece = std::uint64_t{64} << 10;
     std::vector<std::uint8_t> piece(4 * kPiece);
     for (std::uint64_t first = 0; first < cells; first += kPiece) {
         const auto count = static_cast<std::uint32_t>(cells - first < kPiece ? cells - first : kPiece);
@@ -121,7 +121,7 @@ bool CheckWorldLimits(console::Report& report, WorldFile& world) {
         }
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint64_t cell = first + i;
-            const std::uint32_t position = le::Get32(piece.data() + 4 * i);
+            const std::uint32_t position = le::Get32(piece.data() + std::size_t{4} * i);
             world.RecordsApart = world.RecordsApart && position >= lastEnd;
             lastEnd = std::uint64_t{position} + kLmRecordSize;
             if (RecordLiesInside(position, tableEnd, fileSize)) continue;

@@ -88,7 +88,7 @@ bool IsStackOverflow(const siginfo_t* info, const ucontext_t* context) {
 #endif
     const auto fault = reinterpret_cast<std::uintptr_t>(info->si_addr);
     // A guard-page hit lies at or just below the stack pointer.
-    return sp != 0 && fault <= sp + 4096 && fault + 256 * 1024 >= sp;
+    return sp != 0 && fault <= sp + 4096 && fault + (std::uintptr_t{256} << 10) >= sp;
 }
 
 const void* FaultingInstruction(const siginfo_t* info, const ucontext_t* context) {
