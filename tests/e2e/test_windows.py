@@ -285,6 +285,23 @@ class WindowsBuild(ToolTest):
         r = wine.run([VELMARSH_EXE, "export"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertEqual((r.stdout, r.returncode), (b"", 2))
         self.assertTrue(r.stderr.startswith(b"velmarsh: export needs a WORLD\r\nUsage: "), r.stderr)
+        # The help of Windows: its dialogs and boxes, no answers on standard
+        # input and no manual page, and where the backup is.
+        r = wine.run([VELMARSH_EXE, "--help"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(r.returncode, 0)
+        for said in (b"Open dialog", b"message box", b"dropped onto velmarsh.exe", b"WOODS.WLD.bak",
+                     b"move /y WOODS.WLD.bak WOODS.WLD", b"README.txt"):
+            self.assertIn(said, r.stdout)
+        for unsaid in (b"ANSWERS", b"standard input", b"manual page"):
+            self.assertNotIn(unsaid, r.stdout)
+        # Several files dropped onto the program at once: drop one world.
+        for name in ("WOODS.WLD", "OTHER.WLD"):
+            self.world(name, width=7, height=5)
+        r = wine.run([VELMARSH_EXE, windows_path(self.path("WOODS.WLD")), windows_path(self.path("OTHER.WLD"))],
+                     cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual((r.stdout, r.returncode), (b"", 2))
+        self.assertIn(b"drop one world onto velmarsh.exe at a time", r.stderr)
+        self.assertNotIn(b"Usage:", r.stderr)
         # Relative names from the current folder; a proposed name beside the world.
         os.makedirs(self.path("maps"))
         local = self.world("maps/WOODS.WLD", width=7, height=5)
@@ -365,14 +382,16 @@ class WindowsBuild(ToolTest):
         # Started by a double-click: the console is the run's alone, its dialog
         # in front of it.
         exe = f'"{windows_path(VELMARSH_EXE)}"'
+        # Its console is wide enough for the report's longer lines.
         self.in_console([("start", "alone", "0", exe), ("front", "Open WOODS.WLD"), ("title", "Velmarsh"),
-                         ("cancel", "Open WOODS.WLD"), ("waiting", "Press Enter to close this window."),
-                         ("exit", "0")])
+                         ("width", "120"), ("cancel", "Open WOODS.WLD"),
+                         ("waiting", "Press Enter to close this window."), ("exit", "0")])
         # From a command prompt the console is shared, and the run ends at once,
         # giving the console its title back; the box shows as UTF-8 where the
         # console's code page is UTF-8.
         screen = self.in_console([("start", "shared", "65001", exe), ("front", "Open WOODS.WLD"),
-                                  ("title", "Velmarsh"), ("cancel", "Open WOODS.WLD"), ("exit", "0"), ("title",)])
+                                  ("title", "Velmarsh"), ("width",), ("cancel", "Open WOODS.WLD"), ("exit", "0"),
+                                  ("title",)])
         self.assertTrue(screen.startswith(banner().decode("cp437").replace("\r", "")), screen)
         self.assertNotIn("Press Enter", screen)
 
@@ -409,6 +428,7 @@ class WindowsBuild(ToolTest):
                                   check=True).stdout
         self.assertIn(b".rsrc", sections)
         self.assertNotIn(b".debug_info", sections)
+        self.assertNotIn(b".gnu_debuglink", sections)  # it would name a file that is not shipped
         # Icons, their group, the version and the manifest among the resources;
         # every image of our drawn icon is in the program.
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", shipped], stdout=subprocess.PIPE,
