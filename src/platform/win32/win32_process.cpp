@@ -14,7 +14,6 @@ namespace platform {
 namespace {
 
 constexpr int kMaxFrames = report::kMaxFrames;
-constexpr int kConsoleFrames = 9;
 
 bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
     while (n > 0) {
@@ -95,13 +94,10 @@ void KeepOwnConsoleOpen() {
 }
 
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
-    const int limit = StdoutIsConsole() ? kConsoleFrames : kMaxFrames;
-    std::uint32_t relative[kMaxFrames];
-    const int count = frameCount < limit ? frameCount : limit;
-    for (int i = 0; i < count; ++i) relative[i] = RelativeAddress(frames[i]);
     char text[report::kMaxLength];
-    const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
-    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
+    const int limit = StdoutIsConsole() ? report::kScreenFrames : kMaxFrames;
+    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text,
+             report::Describe(text, code, address, frames, frameCount, limit, RelativeAddress));
     KeepOwnConsoleOpen();
     RestoreTitle();
     ::ExitProcess(static_cast<UINT>(code));
