@@ -219,7 +219,8 @@ class SharingConflict(Scenario):
 
     def arguments(self, ctx):
         lh = ctx.path("lmheight.bmp")
-        return import_arguments(ctx, [("landtype", lh), ("lmheight", lh)])
+        # A grey export taken for LandType asks for --force on the command line.
+        return import_arguments(ctx, [("landtype", lh), ("lmheight", lh)]) + ["--force"]
 
     def expected(self, ctx):
         lh = ctx.path("lmheight.bmp")
