@@ -15,8 +15,8 @@ import zipfile
 
 from PIL import Image
 
-from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
-                     write, ToolTest)
+from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, lm_pass_model, read, read_until,
+                     run_tool, write, ToolTest)
 from scenarios import SCENARIOS, EditedImport, ExportAll, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -319,6 +319,39 @@ class WindowsBuild(ToolTest):
         self.assertEqual((out, rc), (header_block(world, World(read(local + ".bak")).fields) + lines(
             f"Reading {windows_path(self.path('lh.png'))} header...Done!", "",
             "Reading and writing LM data...Done!"), 0))
+
+    def test_stale_marker_and_read_only_backup(self):
+        path = self.world(width=7, height=5, seed=3)
+        world, before = windows_path(path), read(path)
+        _, files = lm_pass_model(before, exports=["lmheight"])
+        edited = bytearray(files["lmheight"])
+        edited[1078:1078 + 7] = bytes(range(7))
+        write(self.path("lh.bmp"), bytes(edited))
+        lh = windows_path(self.path("lh.bmp"))
+        # An import that died: the world torn, its marker and whole backup
+        # beside it. The next run's open puts the world back.
+        torn = bytearray(before)
+        torn[-1] ^= 0xFF
+        write(path, bytes(torn))
+        write(path + ".bak", before)
+        write(path + ".importing", b"")
+        out, rc = self.run_arguments(["export", world, "smallmap"])
+        self.assertEqual((out, rc), (header_block(world, World(before).fields) + lines(
+            f"Writing {windows_path(self.path('smallmap.bmp'))}...Done!", ""), 0))
+        self.assertIn(b"did not finish", self.last_stderr)
+        self.assertTrue(read(path) == before)
+        self.assertFalse(os.path.exists(path + ".importing"))
+        # A read-only WOODS.WLD.bak (the permission that Wine shows as the
+        # attribute) is not replaced, and nothing is imported.
+        self.share()
+        os.chmod(path + ".bak", 0o444)
+        out, rc = self.run_arguments(["import", world, f"landheight={lh}"], share=False)
+        self.assertEqual((out, rc), (header_block(world, World(before).fields) + lines(
+            f"Reading {lh} header...Done!", "", f"Reading and writing LM data...Error 5 writing {world}.bak!"), 1))
+        self.assertTrue(read(path) == before)
+        self.assertTrue(read(path + ".bak") == before)
+        for end in (".bak.tmp", ".importing"):
+            self.assertFalse(os.path.exists(path + end))
 
     def test_world_dropped_on_the_program(self):
         # Explorer starts the program with the dropped file's full path: no
