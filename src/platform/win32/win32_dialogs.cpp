@@ -54,8 +54,8 @@ void FollowChosenPath(const std::string& path) {
     if (ProbePath(folder) == PathKind::Directory) g_dialogFolder = folder;
 }
 
-// An answer given ahead is judged by the rules of the Linux dialogs, with
-// Windows' paths: no "~", and names the same in any case.
+// An answer given ahead is judged by the rules that judge a name typed into
+// the Linux dialogs, with Windows' paths: no "~", names the same in any case.
 DialogQuery QueryOf(const FileDialog& dialog, bool save) {
     DialogQuery query{};
     query.Save = save;
