@@ -12,6 +12,54 @@
 
 namespace {
 
+#if defined(_WIN32)
+// Windows asks in its dialogs and message boxes; README.txt beside the
+// program tells the rest.
+constexpr char kUsage[] =
+    "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
+    "       velmarsh import WORLD LAYER=FILE ... [--force]\n"
+    "       velmarsh [WORLD]\n"
+    "       velmarsh --help | --version\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP files\n"
+    "and back in.\n"
+    "\n"
+    "  export WORLD [LAYER[=FILE] ...]\n"
+    "        export the layers named, all four when none is, each to FILE or to\n"
+    "        its proposed name beside the world; an existing file is not replaced\n"
+    "  import WORLD LAYER=FILE ...\n"
+    "        import each layer named from its FILE (BMP or PNG, its colours\n"
+    "        read as the export shows the values) into the world\n"
+    "  WORLD\n"
+    "        open WORLD and ask about each layer in a message box (a world\n"
+    "        dropped onto velmarsh.exe does the same)\n"
+    "  (no arguments)\n"
+    "        ask for everything: the Open dialog for the world, then for each\n"
+    "        layer a message box (Yes exports, No imports, Cancel skips) and a\n"
+    "        Save or Open dialog for its file\n"
+    "  --replace    export: replace files that exist\n"
+    "  --force      import: take a BMP that has the palette of another kind of\n"
+    "               layer's export, which is most likely that layer's bitmap\n"
+    "  --           end of the options: a name after it may begin with -\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "LAYER is smallmap, landtype, landheight or largemap, in any case. Relative\n"
+    "names are taken from the current folder.\n"
+    "\n"
+    "Before an import changes the world, the world is copied to WORLD.bak beside\n"
+    "it (WOODS.WLD.bak). To undo the import, put the copy back in its place:\n"
+    "move /y WOODS.WLD.bak WOODS.WLD\n"
+    "\n"
+    "Exit code (ERRORLEVEL): 0 when done (for export and import: every layer\n"
+    "named moved); 1 when export or import left a layer named unmoved or\n"
+    "reported an error; 2 when the command line cannot be used.\n"
+    "\n"
+    "The report goes to standard output; notes and advice go to standard\n"
+    "error. README.txt beside velmarsh.exe tells the rest.\n";
+#else
 // The manual page's SYNOPSIS says the same.
 constexpr char kUsage[] =
     "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
@@ -53,6 +101,7 @@ constexpr char kHelp[] =
     "\n"
     "The report goes to standard output; questions, notes and advice go to\n"
     "standard error. The manual page velmarsh(1) tells the rest.\n";
+#endif
 
 RunRequest Refuse(std::string problem) {
     RunRequest request{};
@@ -125,6 +174,20 @@ void ShowUsage(const std::string& problem) {
     for (std::size_t end; (end = usage.find('\n')) != std::string_view::npos; usage.remove_prefix(end + 1))
         platform::SayLine(usage.substr(0, end));
     platform::SayLine("Try 'velmarsh --help' for more.");
+}
+
+// Files dropped onto the program's icon arrive as their full paths, and more
+// than one is a drop to do again rather than a command line to learn.
+bool SeveralFilesDropped(const std::vector<std::string>& arguments) {
+#if defined(_WIN32)
+    if (arguments.size() < 2) return false;
+    for (const std::string& argument : arguments)
+        if (argument.empty() || argument[0] == '-' || !platform::Exists(argument.c_str())) return false;
+    return true;
+#else
+    (void)arguments;  // nothing is dropped onto a program here
+    return false;
+#endif
 }
 
 // The world named by a layer's name ("velmarsh export landtype"): the world
@@ -231,7 +294,14 @@ int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
     switch (request.Mode) {
         case RunMode::Help: platform::ConsoleWriteText(std::string(kUsage) + kHelp); return 0;
         case RunMode::Version: platform::ConsoleWriteText("velmarsh " VELMARSH_VERSION_TEXT "\n"); return 0;
-        case RunMode::Usage: ShowUsage(request.Problem); return 2;
+        case RunMode::Usage:
+            if (SeveralFilesDropped(arguments))
+                platform::SayLine("velmarsh: " + std::to_string(arguments.size()) +
+                                  " files came at once; drop one world onto velmarsh.exe at a time (to name layers in "
+                                  "a command prompt, begin with export or import: velmarsh --help)");
+            else
+                ShowUsage(request.Problem);
+            return 2;
         default: break;
     }
     if (RefuseOtherLayersBitmaps(request)) return 1;

@@ -26,7 +26,7 @@ console::LineEnd BigWidthEnd(const SmallMapBlock& block, bool import) {
 
 // Rows move a chunk at a time; the block's rows lie one after the other, so a
 // chunk of them is one read or write on each side.
-constexpr std::uint64_t kChunkBytes = 1024 * 1024;
+constexpr std::uint64_t kChunkBytes = std::uint64_t{1} << 20;
 
 std::uint64_t SmallMapRowAt(const SmallMapBlock& block, std::uint32_t y) {
     return std::uint64_t{block.Offset} + std::uint64_t{block.Width} * y;

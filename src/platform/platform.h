@@ -13,9 +13,15 @@
 namespace platform {
 
 // Every path the tool handles fits here with its zero byte; the dialogs
-// refuse longer ones. The size counts bytes, not letters: on Windows the
-// paths are UTF-8.
-inline constexpr std::uint32_t kFileNameBufferSize = 320;
+// refuse longer ones. A path may be 319 long as the system counts it: 319
+// bytes on Linux, 319 UTF-16 units on Windows, whose paths the tool keeps as
+// UTF-8, up to three bytes for each unit.
+inline constexpr std::uint32_t kLongestPath = 319;
+#if defined(_WIN32)
+inline constexpr std::uint32_t kFileNameBufferSize = 3 * kLongestPath + 1;
+#else
+inline constexpr std::uint32_t kFileNameBufferSize = kLongestPath + 1;
+#endif
 
 // ---- Files ---------------------------------------------------------------
 

@@ -8,6 +8,9 @@
 namespace platform::report {
 
 inline constexpr int kMaxFrames = 64;
+// Frames shown on a screen (a terminal, a console window), where the first
+// lines must not scroll away; a file or a pipe gets them all.
+inline constexpr int kScreenFrames = 9;
 // A report is at most this long: its first line, the frames, the empty line.
 inline constexpr std::size_t kMaxLength = 64 + kMaxFrames * 16;
 
@@ -57,6 +60,19 @@ inline std::size_t Format(char* out, int code, std::uint32_t address, const std:
     }
     end = PutText(end, "\r\n");
     return static_cast<std::size_t>(end - out);
+}
+
+// The report of a fault at address: at most frameLimit of the frames, each
+// address made relative by relative (to the module it lies in). Returns the
+// length written to out, which holds kMaxLength bytes.
+template <typename Relative>
+std::size_t Describe(char* out, int code, const void* address, void* const* frames, int frameCount, int frameLimit,
+                     Relative relative) {
+    std::uint32_t relativeFrames[kMaxFrames];
+    int count = frameCount < frameLimit ? frameCount : frameLimit;
+    if (count > kMaxFrames) count = kMaxFrames;
+    for (int i = 0; i < count; ++i) relativeFrames[i] = relative(frames[i]);
+    return Format(out, code, relative(address), relativeFrames, count);
 }
 
 }  // namespace platform::report

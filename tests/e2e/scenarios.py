@@ -8,6 +8,7 @@ a file name into a dialog and press OK, cancel a dialog. (Replacing a file
 needs a person at the Linux build; scripts never replace.) Paths and error
 codes come from the platform (ctx)."""
 import os
+import subprocess
 
 from PIL import Image
 
@@ -202,6 +203,33 @@ class OtherKinds(EditedImport):
             self.imports[layer] = as_exported(ctx.local(name), layer)
 
 
+class Os2Bitmaps(EditedImport):
+    """BMP files of the OS/2 layout (a 12-byte header, 3-byte palette
+    entries), edited exports as netpbm's ppmtobmp -os2 (8 bits with a
+    palette) and ImageMagick's BMP2: write them, taken by colour."""
+    FILES = {"landtype": "os2-magick.bmp", "lmheight": "os2-ppmtobmp.bmp"}
+
+    def prepare(self, ctx):
+        _, files = lm_pass_model(bytes(ctx.before.data), exports=ALL)
+        self.imports = {}
+        for layer, name in self.FILES.items():
+            edited = ctx.local(name + ".png")
+            write(ctx.local(name + ".export.bmp"), files[layer])
+            with Image.open(ctx.local(name + ".export.bmp")) as im:
+                im = im.convert("RGB")
+            for x in range(1, 6):  # near yellow on LandType, a brightness on LandHeight
+                im.putpixel((x, 2), (250, 240, 10) if layer == "landtype" else (200, 60, 30))
+            im.save(edited)
+            if layer == "lmheight":
+                im.save(ctx.local(name + ".ppm"))
+                with open(ctx.local(name), "wb") as out:
+                    subprocess.run(["ppmtobmp", "-os2", "-bpp", "8", ctx.local(name + ".ppm")], stdout=out,
+                                   stderr=subprocess.DEVNULL, check=True)
+            else:
+                subprocess.run(["convert", edited, "BMP2:" + ctx.local(name)], check=True)
+            self.imports[layer] = as_exported(ctx.local(name), layer)
+
+
 class SharingConflict(Scenario):
     """Two layers imported from one file: the second open is refused while
     the first holds it, and the first import goes ahead."""
@@ -233,7 +261,8 @@ class SharingConflict(Scenario):
         test.assertEqual(read(ctx.local("WOODS.WLD")), expected)
 
 
-SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, OtherKinds, SharingConflict]
+SCENARIOS = [CancelWorldDialog, AllCancelled, ExportAll, ImportBack, EditedImport, OtherKinds, Os2Bitmaps,
+             SharingConflict]
 
 
 def as_answers(steps):

@@ -15,8 +15,8 @@ import zipfile
 
 from PIL import Image
 
-from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, read, read_until, run_tool,
-                     write, ToolTest)
+from harness import (VELMARSH, World, banner, check_error_notes, header_block, lines, lm_pass_model, read, read_until,
+                     run_tool, write, ToolTest)
 from scenarios import SCENARIOS, EditedImport, ExportAll, layer_steps
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -206,13 +206,30 @@ class WindowsBuild(ToolTest):
             for scenario_class, by_arguments in ((ExportAll, False), (EditedImport, True)):
                 with self.subTest(folder=folder, scenario=scenario_class.__name__):
                     self.run_scenario(scenario_class(), by_arguments, folder)
-        # The path's length counts UTF-8 bytes: fewer than 319 letters, more
-        # bytes, and the dialog's choice is refused like a cancel.
-        deep = os.path.join(UNICODE_FOLDERS[0] * 16, UNICODE_FOLDERS[0] * 16, "WOODS.WLD")
-        os.makedirs(os.path.dirname(self.path(deep)))
-        world = windows_path(self.world(deep, width=7, height=5))
-        self.assertLess(len(world), 319)
-        self.assertEqual(self.run_steps([("file", "Open WOODS.WLD", world)]), (banner(), 0))
+
+    def test_paths_of_319_characters(self):
+        # A path's length counts characters, as the system's calls do: 178
+        # Cyrillic letters of folders take 356 bytes of UTF-8, and still leave
+        # room for the names in them. The dialogs take the world, the proposal
+        # beside it goes out.
+        folder = os.path.join("К" * 89, "К" * 89)
+        os.makedirs(self.path(folder))
+        local = self.world(os.path.join(folder, "WOODS.WLD"), width=7, height=5)
+        world, fields = windows_path(local), World(read(local)).fields
+        beside = windows_path(self.path(folder))
+        self.assertGreater(len(world.encode()), 319)
+        out, rc = self.run_steps(layer_steps(world, {"smallmap": ("yes", None)}))
+        self.assertEqual((out, rc), (header_block(world, fields) + lines(
+            f"Writing {beside}\\smallmap.bmp...Done!", ""), 0))
+        # A bitmap's path of 319 characters is taken, of 320 refused with a
+        # note that counts characters.
+        longest = f"{beside}\\" + "l" * (319 - len(beside) - 5) + ".bmp"
+        self.assertEqual(len(longest), 319)
+        too_long = longest[:-len(".bmp")] + "l.bmp"
+        out, rc = self.run_arguments(["export", world, f"smallmap={longest}", f"landtype={too_long}"])
+        self.assertEqual((out, rc), (header_block(world, fields) + lines(f"Writing {longest}...Done!", ""), 1))
+        self.assertIn(b"Path too long: at most 319 characters", self.last_stderr)
+        self.assertTrue(os.path.exists(self.path(os.path.join(folder, longest.split("\\")[-1]))))
 
     def run_scenario(self, scenario, by_arguments, folder=""):
         """The scenario with its dialogs answered by winauto, or given by its
@@ -231,12 +248,15 @@ class WindowsBuild(ToolTest):
             self.assertEqual((out, rc), (scenario.expected(ctx), 0))
         scenario.check(ctx, self)
 
-    def run_arguments(self, args, cwd=None):
-        """The tool given its work on the command line; its output and exit code."""
-        self.share()
+    def run_arguments(self, args, cwd=None, share=True):
+        """The tool given its work on the command line; its output and exit
+        code, its standard error in last_stderr."""
+        if share:
+            self.share()
         r = wine.run([VELMARSH_EXE, *args], cwd=cwd or self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                      stderr=subprocess.PIPE, timeout=180)
         check_error_notes(r.stdout, r.stderr)
+        self.last_stderr = r.stderr
         return r.stdout, r.returncode
 
     def write_steps(self, steps, name="steps.txt"):
@@ -265,6 +285,23 @@ class WindowsBuild(ToolTest):
         r = wine.run([VELMARSH_EXE, "export"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertEqual((r.stdout, r.returncode), (b"", 2))
         self.assertTrue(r.stderr.startswith(b"velmarsh: export needs a WORLD\r\nUsage: "), r.stderr)
+        # The help of Windows: its dialogs and boxes, no answers on standard
+        # input and no manual page, and where the backup is.
+        r = wine.run([VELMARSH_EXE, "--help"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(r.returncode, 0)
+        for said in (b"Open dialog", b"message box", b"dropped onto velmarsh.exe", b"WOODS.WLD.bak",
+                     b"move /y WOODS.WLD.bak WOODS.WLD", b"README.txt"):
+            self.assertIn(said, r.stdout)
+        for unsaid in (b"ANSWERS", b"standard input", b"manual page"):
+            self.assertNotIn(unsaid, r.stdout)
+        # Several files dropped onto the program at once: drop one world.
+        for name in ("WOODS.WLD", "OTHER.WLD"):
+            self.world(name, width=7, height=5)
+        r = wine.run([VELMARSH_EXE, windows_path(self.path("WOODS.WLD")), windows_path(self.path("OTHER.WLD"))],
+                     cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual((r.stdout, r.returncode), (b"", 2))
+        self.assertIn(b"drop one world onto velmarsh.exe at a time", r.stderr)
+        self.assertNotIn(b"Usage:", r.stderr)
         # Relative names from the current folder; a proposed name beside the world.
         os.makedirs(self.path("maps"))
         local = self.world("maps/WOODS.WLD", width=7, height=5)
@@ -282,6 +319,39 @@ class WindowsBuild(ToolTest):
         self.assertEqual((out, rc), (header_block(world, World(read(local + ".bak")).fields) + lines(
             f"Reading {windows_path(self.path('lh.png'))} header...Done!", "",
             "Reading and writing LM data...Done!"), 0))
+
+    def test_stale_marker_and_read_only_backup(self):
+        path = self.world(width=7, height=5, seed=3)
+        world, before = windows_path(path), read(path)
+        _, files = lm_pass_model(before, exports=["lmheight"])
+        edited = bytearray(files["lmheight"])
+        edited[1078:1078 + 7] = bytes(range(7))
+        write(self.path("lh.bmp"), bytes(edited))
+        lh = windows_path(self.path("lh.bmp"))
+        # An import that died: the world torn, its marker and whole backup
+        # beside it. The next run's open puts the world back.
+        torn = bytearray(before)
+        torn[-1] ^= 0xFF
+        write(path, bytes(torn))
+        write(path + ".bak", before)
+        write(path + ".importing", b"")
+        out, rc = self.run_arguments(["export", world, "smallmap"])
+        self.assertEqual((out, rc), (header_block(world, World(before).fields) + lines(
+            f"Writing {windows_path(self.path('smallmap.bmp'))}...Done!", ""), 0))
+        self.assertIn(b"did not finish", self.last_stderr)
+        self.assertTrue(read(path) == before)
+        self.assertFalse(os.path.exists(path + ".importing"))
+        # A read-only WOODS.WLD.bak (the permission that Wine shows as the
+        # attribute) is not replaced, and nothing is imported.
+        self.share()
+        os.chmod(path + ".bak", 0o444)
+        out, rc = self.run_arguments(["import", world, f"landheight={lh}"], share=False)
+        self.assertEqual((out, rc), (header_block(world, World(before).fields) + lines(
+            f"Reading {lh} header...Done!", "", f"Reading and writing LM data...Error 5 writing {world}.bak!"), 1))
+        self.assertTrue(read(path) == before)
+        self.assertTrue(read(path + ".bak") == before)
+        for end in (".bak.tmp", ".importing"):
+            self.assertFalse(os.path.exists(path + end))
 
     def test_world_dropped_on_the_program(self):
         # Explorer starts the program with the dropped file's full path: no
@@ -345,14 +415,16 @@ class WindowsBuild(ToolTest):
         # Started by a double-click: the console is the run's alone, its dialog
         # in front of it.
         exe = f'"{windows_path(VELMARSH_EXE)}"'
+        # Its console is wide enough for the report's longer lines.
         self.in_console([("start", "alone", "0", exe), ("front", "Open WOODS.WLD"), ("title", "Velmarsh"),
-                         ("cancel", "Open WOODS.WLD"), ("waiting", "Press Enter to close this window."),
-                         ("exit", "0")])
+                         ("width", "120"), ("cancel", "Open WOODS.WLD"),
+                         ("waiting", "Press Enter to close this window."), ("exit", "0")])
         # From a command prompt the console is shared, and the run ends at once,
         # giving the console its title back; the box shows as UTF-8 where the
         # console's code page is UTF-8.
         screen = self.in_console([("start", "shared", "65001", exe), ("front", "Open WOODS.WLD"),
-                                  ("title", "Velmarsh"), ("cancel", "Open WOODS.WLD"), ("exit", "0"), ("title",)])
+                                  ("title", "Velmarsh"), ("width",), ("cancel", "Open WOODS.WLD"), ("exit", "0"),
+                                  ("title",)])
         self.assertTrue(screen.startswith(banner().decode("cp437").replace("\r", "")), screen)
         self.assertNotIn("Press Enter", screen)
 
@@ -389,6 +461,7 @@ class WindowsBuild(ToolTest):
                                   check=True).stdout
         self.assertIn(b".rsrc", sections)
         self.assertNotIn(b".debug_info", sections)
+        self.assertNotIn(b".gnu_debuglink", sections)  # it would name a file that is not shipped
         # Icons, their group, the version and the manifest among the resources;
         # every image of our drawn icon is in the program.
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", shipped], stdout=subprocess.PIPE,

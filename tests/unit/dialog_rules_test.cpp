@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <optional>
 #include <tuple>
 #include <vector>
 
-#include "platform/linux/dialog_rules.h"
+#include "platform/dialog_rules.h"
 #include "platform/platform.h"
 
 namespace {
@@ -64,7 +65,84 @@ TEST(DialogRules, NormalisesLexically) {
     const std::pair<const char*, const char*> cases[] = {
         {"/", "/"}, {"/a//b/", "/a/b"}, {"/a/./b", "/a/b"}, {"/a/b/../c", "/a/c"}, {"/../x", "/x"}, {"/a/..", "/"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(platform::NormalisePath(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(platform::NormalisePath(in, platform::kPosixPaths), out) << in;
+}
+
+// Windows' paths: both separators, drive letters and shares as roots, names
+// the same in any case, and a length in UTF-16 units.
+const std::map<std::string, PathKind> kWindowsFiles = {
+    {"c:\\w\\woods.wld", PathKind::Regular}, {"c:\\w\\pic.bmp", PathKind::Regular},
+    {"c:\\w\\maps", PathKind::Directory},    {"c:\\w\\edit.png", PathKind::Regular},
+    {"c:\\w", PathKind::Directory},          {"c:\\w\\my maps", PathKind::Directory},
+    {"c:\\w\\lt.bmp", PathKind::Regular},
+};
+
+PathKind ProbeWindows(const std::string& path) {
+    std::string folded;
+    for (const char c : path) folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto it = kWindowsFiles.find(folded);
+    return it == kWindowsFiles.end() ? PathKind::Missing : it->second;
+}
+
+DialogQuery OnWindows(DialogQuery q) {
+    q.Folder = "C:\\w";
+    q.Home.clear();
+    q.BufferSize = 3 * 319 + 1;
+    q.Rules = platform::kWindowsPaths;
+    return q;
+}
+
+TEST(DialogRules, WindowsAnswers) {
+    std::string fits = "C:\\w\\";
+    for (int i = 0; i < 314; ++i) fits += "\xD0\x9A";  // one character in two bytes: 319 characters, 633 bytes
+    const std::string tooLong = fits + "x";
+    const std::tuple<const char*, DialogQuery, std::string, DialogStep, std::string> cases[] = {
+        {"relative, either separator", OnWindows(OpenQuery(nullptr)), "maps/../WOODS.WLD", DialogStep::Accept,
+         "C:\\w\\WOODS.WLD"},
+        {"a drive is absolute", OnWindows(OpenQuery(nullptr)), "d:/x/./y.wld", DialogStep::Refuse,
+         "File not found: d:\\x\\y.wld"},
+        {"a share is absolute, its root stays", OnWindows(OpenQuery(nullptr)), "//srv/share/../a.wld",
+         DialogStep::Refuse, "File not found: \\\\srv\\share\\a.wld"},
+        {"from the root of the folder's drive", OnWindows(OpenQuery(nullptr)), "\\top.wld", DialogStep::Refuse,
+         "File not found: C:\\top.wld"},
+        {"any case: found as the lower-case name", OnWindows(OpenQuery("BMP")), "PIC", DialogStep::Accept,
+         "C:\\w\\PIC.bmp"},
+        {"an import finds a PNG", OnWindows(OpenQuery("BMP", "", "*.BMP;*.PNG")), "edit", DialogStep::Accept,
+         "C:\\w\\edit.png"},
+        {"trailing dots and blanks go", OnWindows(SaveQuery("x.bmp")), "out. .", DialogStep::Accept, "C:\\w\\out.bmp"},
+        {"a backslash is no escape", OnWindows(OpenQuery(nullptr)), "my\\ maps", DialogStep::Refuse,
+         "File not found: C:\\w\\my\\ maps"},
+        {"a dropped URL", OnWindows(OpenQuery(nullptr)), "file:///C:/w/WOODS%2EWLD", DialogStep::Accept,
+         "C:\\w\\WOODS.WLD"},
+        {"a folder in any case", OnWindows(SaveQuery("x.bmp")), "MAPS", DialogStep::Refuse, "C:\\w\\MAPS is a folder"},
+        {"existing, in any case, from the command line", Given(OnWindows(SaveQuery("x.bmp", false))), "LT.BMP",
+         DialogStep::Refuse, "C:\\w\\LT.BMP already exists; not replaced (give --replace to replace it)"},
+        {"319 characters of more bytes fit", OnWindows(OpenQuery(nullptr)), fits, DialogStep::Refuse,
+         "File not found: " + fits},
+        {"320 characters do not", OnWindows(OpenQuery(nullptr)), tooLong, DialogStep::Refuse,
+         "Path too long: at most 319 characters"},
+    };
+    for (const auto& [name, query, line, step, pathOrNote] : cases) {
+        const DialogOutcome out = platform::JudgeDialogAnswer(line, query, ProbeWindows);
+        EXPECT_EQ(out.Step, step) << name;
+        EXPECT_EQ(step == DialogStep::Refuse ? out.Note : out.Path, pathOrNote) << name;
+    }
+}
+
+// An answer given ahead: a name from the folder the command was typed in,
+// the proposal from the dialog's; --replace takes an existing file.
+TEST(DialogRules, GivenAnswers) {
+    const std::tuple<const char*, std::string, bool, DialogStep, std::string> cases[] = {
+        {"a name from the current folder", "new.bmp", false, DialogStep::Accept, "/w/maps/new.bmp"},
+        {"the proposal beside the world", "", false, DialogStep::Refuse,
+         "/w/old.bmp already exists; not replaced (give --replace to replace it)"},
+        {"replaced with --replace", "", true, DialogStep::Accept, "/w/old.bmp"},
+    };
+    for (const auto& [name, typed, replace, step, pathOrNote] : cases) {
+        const DialogOutcome out = platform::JudgeGivenAnswer(typed, SaveQuery("old.bmp"), "/w/maps", replace, Probe);
+        EXPECT_EQ(out.Step, step) << name;
+        EXPECT_EQ(step == DialogStep::Refuse ? out.Note : out.Path, pathOrNote) << name;
+    }
 }
 
 TEST(DialogRules, Answers) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/error_words.h"
 #include "world/world.h"
 
 namespace {
@@ -58,6 +59,44 @@ TEST(WorldChecks, RecordPlaces) {
         EXPECT_EQ(JudgeRecordPlace(3, 7, c.Position, c.TableEnd, c.Size).empty(), c.Inside) << c.Position;
     }
     EXPECT_EQ(JudgeRecordPlace(3, 7, 10, 544, 10000), "LM record of cell (3, 7) at 10 lies outside the WLD data!");
+}
+
+// The words after an error line come from one table for both systems, whose
+// numbers differ; built into the Windows tests as well.
+TEST(ErrorWords, BothSystemsNumbers) {
+    using platform::words::System;
+    namespace words = platform::words;
+    const struct {
+        std::uint32_t Code;
+        System From;
+        const words::Words* Expected;  // nullptr: not in the table
+    } table[] = {
+        {16, System::Posix, &words::kInUse},          // EBUSY
+        {32, System::Windows, &words::kInUse},        // ERROR_SHARING_VIOLATION
+        {13, System::Posix, &words::kAccessDenied},   // EACCES
+        {5, System::Windows, &words::kAccessDenied},  // ERROR_ACCESS_DENIED
+        {5, System::Posix, &words::kDeviceFault},     // EIO: the same number, another meaning
+        {28, System::Posix, &words::kDiskFull},       // ENOSPC
+        {112, System::Windows, &words::kDiskFull},    // ERROR_DISK_FULL
+        {39, System::Windows, &words::kDiskFull},     // ERROR_HANDLE_DISK_FULL
+        {39, System::Posix, nullptr},                 // ENOTEMPTY
+        {2, System::Posix, &words::kNotFound},        // ENOENT
+        {2, System::Windows, &words::kNotFound},      // ERROR_FILE_NOT_FOUND
+        {40, System::Posix, &words::kLinkLoop},       // ELOOP
+        {1921, System::Windows, &words::kLinkLoop},   // ERROR_CANT_RESOLVE_FILENAME
+        {1, System::Posix, &words::kAccessDenied},    // EPERM
+        {1, System::Windows, nullptr},                // ERROR_INVALID_FUNCTION
+        {0, System::Posix, nullptr},                  // no error at all
+        {0, System::Windows, nullptr},
+    };
+    for (const auto& c : table) {
+        const words::Words* got = words::WordsFor(c.Code, c.From);
+        const bool windows = c.From == System::Windows;
+        ASSERT_EQ(got != nullptr, c.Expected != nullptr) << c.Code << (windows ? " on Windows" : " on Linux");
+        if (got == nullptr) continue;
+        EXPECT_STREQ(got->Meaning, c.Expected->Meaning) << c.Code << (windows ? " on Windows" : " on Linux");
+        EXPECT_STREQ(got->Next, c.Expected->Next) << c.Code << (windows ? " on Windows" : " on Linux");
+    }
 }
 
 }  // namespace

@@ -23,6 +23,9 @@
 //   title   [TEXT]                   the tool's console has the title TEXT;
 //                                    without TEXT, the title that winauto's
 //                                    console had before the start
+//   width   [COLUMNS]                the tool's console is at least COLUMNS
+//                                    wide; without COLUMNS, as wide as
+//                                    winauto's console was before the start
 //   waiting TEXT                     the tool (alone) still runs and shows
 //                                    TEXT; press Enter in its console
 //   save    FILE                     the console's text, UTF-8, to FILE
@@ -47,6 +50,7 @@ constexpr DWORD kStepTimeoutMs = 60000;
 PROCESS_INFORMATION g_tool{};
 bool g_toolAlone = false;
 std::wstring g_titleBefore;
+SHORT g_widthBefore = 0;
 
 struct Search {
     std::string Caption;
@@ -152,6 +156,15 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
+// The columns of the attached console's screen buffer.
+SHORT ConsoleWidth() {
+    HANDLE output = OpenConsoleOutput();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const bool known = output != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(output, &info);
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    return known ? info.dwSize.X : 0;
+}
+
 std::wstring ConsoleTitle() {
     wchar_t title[1024] = {};
     GetConsoleTitleW(title, 1024);
@@ -222,6 +235,7 @@ bool Start(const std::vector<std::string>& f) {
     const UINT codePage = static_cast<UINT>(std::strtoul(f[2].c_str(), nullptr, 0));
     if (codePage != 0 && !SetConsoleOutputCP(codePage)) return false;
     g_titleBefore = ConsoleTitle();
+    g_widthBefore = ConsoleWidth();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     std::string command = f[3];
@@ -258,6 +272,16 @@ bool Step(const std::vector<std::string>& f) {
     if (verb == "title" && f.size() <= 2) {
         const std::wstring title = f.size() == 2 ? Wide(f[1]) : g_titleBefore;
         return WaitFor([&] { return WithToolConsole([&] { return ConsoleTitle() == title; }); });
+    }
+    if (verb == "width" && f.size() <= 2) {
+        const long least = f.size() == 2 ? std::strtol(f[1].c_str(), nullptr, 10) : g_widthBefore;
+        SHORT width = 0;
+        const bool fits = WaitFor([&] {
+            return WithToolConsole(
+                [&] { return (width = ConsoleWidth()) >= least && (f.size() == 2 || width == least); });
+        });
+        if (!fits) std::fprintf(stderr, "winauto: the console is %d columns wide\n", width);
+        return fits;
     }
     if (verb == "ctrl-c" && f.size() == 1) {
         SetConsoleCtrlHandler(nullptr, TRUE);  // for the tool, not for winauto

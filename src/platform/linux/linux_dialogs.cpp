@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/dialog_rules.h"
 #include "platform/given_answers.h"
-#include "platform/linux/dialog_rules.h"
 #include "platform/linux/terminal.h"
 #include "platform/platform.h"
 
@@ -61,7 +61,7 @@ const std::string& DialogFolder() {
 // A Save into a folder that does not exist fails later; it leaves the
 // dialogs where they were.
 void FollowChosenPath(const std::string& path) {
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderOf(path, kPosixPaths);
     if (ProbePath(folder) == PathKind::Directory) g_session.DialogFolder = folder;
 }
 
@@ -78,20 +78,10 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
     return true;
 }
 
-// How the dialog judges an answer given ahead: from the folder the command
-// was typed in, asking nobody.
-DialogOutcome JudgeGivenPath(const std::string& typed, DialogQuery query) {
-    if (!typed.empty()) query.Folder = CurrentFolder();
-    query.CanConfirm = false;
-    query.Given = true;
-    if (given::MayReplace()) query.OverwritePrompt = false;
-    return JudgeDialogAnswer(typed, query, ProbePath);
-}
-
 // A question answered ahead: nothing is asked, and a name that cannot be used
 // cancels, as from a script, with its note.
 bool TakeGivenPath(const GivenAnswer& given, const DialogQuery& query, std::string* path) {
-    const DialogOutcome outcome = JudgeGivenPath(given.Path, query);
+    const DialogOutcome outcome = JudgeGivenAnswer(given.Path, query, CurrentFolder(), given::MayReplace(), ProbePath);
     if (outcome.Step != DialogStep::Accept) {
         if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
         given::Refused();
@@ -172,8 +162,8 @@ void SayLine(std::string_view text) {
 void terminal::StartDialogs() { terminal::Attach(g_session); }
 
 std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog) {
-    const DialogOutcome outcome =
-        JudgeGivenPath(typed, QueryOf(dialog, (dialog.Flags & kOfnOverwritePrompt) != 0, false));
+    const DialogQuery query = QueryOf(dialog, (dialog.Flags & kOfnOverwritePrompt) != 0, false);
+    const DialogOutcome outcome = JudgeGivenAnswer(typed, query, CurrentFolder(), given::MayReplace(), ProbePath);
     return outcome.Step == DialogStep::Accept ? outcome.Path : std::string();
 }
 

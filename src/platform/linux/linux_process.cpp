@@ -24,7 +24,6 @@ namespace {
 
 bool g_utf8Console = false;
 constexpr int kMaxFrames = report::kMaxFrames;
-constexpr int kTerminalFrames = 9;
 alignas(16) unsigned char g_altStack[64 * 1024];
 
 // Raw write that reports failure instead of raising anything.
@@ -53,13 +52,9 @@ std::uint32_t RelativeAddress(const void* address) {
 
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
     terminal::Restore();
-    const int limit = isatty(STDOUT_FILENO) ? kTerminalFrames : kMaxFrames;
-    std::uint32_t relative[kMaxFrames];
-    const int count = frameCount < limit ? frameCount : limit;
-    for (int i = 0; i < count; ++i) relative[i] = RelativeAddress(frames[i]);
     char text[report::kMaxLength];
-    const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
-    WriteAll(STDOUT_FILENO, text, length);
+    const int limit = isatty(STDOUT_FILENO) ? report::kScreenFrames : kMaxFrames;
+    WriteAll(STDOUT_FILENO, text, report::Describe(text, code, address, frames, frameCount, limit, RelativeAddress));
     _exit(code);
 }
 

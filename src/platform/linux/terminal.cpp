@@ -1,6 +1,6 @@
 #include "platform/linux/terminal.h"
 
-#include "platform/linux/dialog_rules.h"
+#include "platform/dialog_rules.h"
 
 #include <dirent.h>
 #include <histedit.h>
@@ -178,7 +178,8 @@ unsigned char CompleteFileName(EditLine* editor, int) {
     const LineInfo* info = el_line(editor);
     const std::string typed(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
     const std::string_view typedFolder = TypedFolder(typed);
-    const std::string folder = MakeAbsolute(std::string(typedFolder), state.CompleteFolder, state.CompleteHome);
+    const std::string folder =
+        MakeAbsolute(std::string(typedFolder), state.CompleteFolder, state.CompleteHome, kPosixPaths);
     const TabPlan plan = PlanTab(typed, ReadFolder(folder, std::string_view(typed).substr(typedFolder.size())),
                                  state.CompletePatterns, state.LastTab);
     state.LastTab = plan.LastTab;

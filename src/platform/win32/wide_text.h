@@ -30,4 +30,15 @@ inline std::string Utf8(std::wstring_view wide) {
     return utf8;
 }
 
+// A path as the system's file calls take it. One of MAX_PATH units or more
+// reaches them only behind "\\?\", which hands the path on as it stands:
+// the tool's paths are full and normalised by then.
+inline std::wstring SystemPath(std::string_view utf8) {
+    std::wstring wide = Utf16(utf8);
+    if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    if (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
+    if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC" + wide.substr(1);
+    return wide;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The common Open and Save dialogs and the message box, or the answers given
 // to them ahead. Paths are UTF-8 here and UTF-16 at the system's calls. The
 // console window owns every dialog and box, so that they stay in front of it.
+#include "platform/dialog_rules.h"
 #include "platform/given_answers.h"
 #include "platform/platform.h"
 #include "platform/win32/wide_text.h"
@@ -9,12 +10,8 @@
 
 #include <commdlg.h>  // needs windows.h first
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
-#include <string_view>
-#include <vector>
 
 // The declarations name the dialogs as the system's calls do, without the macros.
 #undef GetOpenFileName
@@ -30,7 +27,7 @@ namespace {
 std::string g_dialogFolder;
 
 // The longest path the system's calls give back, in UTF-16 units; a path
-// that FileNameBuffer cannot hold as UTF-8 is refused after the call.
+// that FileNameBuffer cannot hold is refused after the call.
 constexpr DWORD kWidePathSize = 32768;
 
 std::string CurrentFolder() {
@@ -39,104 +36,52 @@ std::string CurrentFolder() {
     return length > 0 && length < kWidePathSize ? Utf8(std::wstring_view(buffer.data(), length)) : std::string();
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+const std::string& DialogFolder() {
+    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
+    return g_dialogFolder;
 }
 
-bool IsFolder(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+PathKind ProbePath(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::Regular;
 }
 
-bool IsFile(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// A Save into a folder that does not exist fails later; it leaves the
+// dialogs where they were.
+void FollowChosenPath(const std::string& path) {
+    const std::string folder = FolderOf(path, kWindowsPaths);
+    if (ProbePath(folder) == PathKind::Directory) g_dialogFolder = folder;
 }
 
-bool LastPartHasDot(const std::string& path) {
-    const std::size_t part = path.find_last_of("\\/");
-    return path.find('.', part == std::string::npos ? 0 : part + 1) != std::string::npos;
+// An answer given ahead is judged by the rules that judge a name typed into
+// the Linux dialogs, with Windows' paths: no "~", names the same in any case.
+DialogQuery QueryOf(const FileDialog& dialog, bool save) {
+    DialogQuery query{};
+    query.Save = save;
+    query.MustExist = (dialog.Flags & kOfnFileMustExist) != 0;
+    query.OverwritePrompt = (dialog.Flags & kOfnOverwritePrompt) != 0;
+    query.DefaultExt = dialog.DefaultExt;
+    query.Patterns = dialog.FilterPattern;
+    query.Proposed = std::string(dialog.FileBuffer, strnlen(dialog.FileBuffer, dialog.FileBufferSize));
+    query.Folder = DialogFolder();
+    query.BufferSize = dialog.FileBufferSize;
+    query.Rules = kWindowsPaths;
+    return query;
 }
 
-// The buffer's size counts UTF-8 bytes: a letter outside ASCII takes two
-// or more.
-bool TooLong(const FileDialog& dialog, const std::string& path) { return path.size() >= dialog.FileBufferSize; }
-
-std::string TooLongNote(const FileDialog& dialog) {
-    return "Path too long: at most " + std::to_string(dialog.FileBufferSize - 1) + " bytes";
+DialogOutcome JudgeGivenPath(const std::string& typed, const FileDialog& dialog, bool save) {
+    return JudgeGivenAnswer(typed, QueryOf(dialog, save), CurrentFolder(), given::MayReplace(), ProbePath);
 }
 
-// Why a given name cannot be used, as the dialog would have said it; empty
-// when it can.
-std::string Refusal(const FileDialog& dialog, bool save, const std::string& path) {
-    if (TooLong(dialog, path)) return TooLongNote(dialog);
-    if (IsFolder(path)) return path + " is a folder";
-    if (!save && (dialog.Flags & kOfnFileMustExist) != 0 && !IsFile(path)) return "File not found: " + path;
-    if (save && (dialog.Flags & kOfnOverwritePrompt) != 0 && IsFile(path) && !given::MayReplace())
-        return path + " already exists; not replaced (give --replace to replace it)";
-    return {};
-}
-
-// A question answered ahead: nothing is shown. The name is taken as the
-// system's dialog takes a typed one, but from the current folder: made a
-// full path, with the default extension when its last part has none (in
-// lower case, like the proposed names and as the Linux build adds it).
-// ".ext" in lower case, like the proposed names.
-std::string DottedLower(std::string_view ext) {
-    std::string dotted = ".";
-    for (const char c : ext) dotted += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return dotted;
-}
-
-// What a name without an extension is tried with: the default extension,
-// then, for an Open, those of the filter's other patterns ("*.BMP;*.PNG"),
-// as the Linux build tries them.
-std::vector<std::string> ExtensionsToTry(const FileDialog& dialog) {
-    std::vector<std::string> extensions{DottedLower(dialog.DefaultExt)};
-    std::string_view patterns = dialog.FilterPattern;
-    while (!patterns.empty()) {
-        const std::size_t end = std::min(patterns.find(';'), patterns.size());
-        const std::string_view pattern = patterns.substr(0, end);
-        const std::size_t dot = pattern.rfind('.');
-        if (dot != std::string_view::npos) {
-            const std::string dotted = DottedLower(pattern.substr(dot + 1));
-            if (std::find(extensions.begin(), extensions.end(), dotted) == extensions.end())
-                extensions.push_back(dotted);
-        }
-        patterns.remove_prefix(std::min(end + 1, patterns.size()));
-    }
-    return extensions;
-}
-
-// The full path a given answer names, and why it cannot be used (empty when
-// it can); false when nothing is named.
-bool JudgeGivenPath(const FileDialog& dialog, bool save, std::string typed, std::string* path, std::string* refusal) {
-    if (typed.empty()) {
-        if (dialog.FileBuffer[0] == '\0') return false;  // nothing proposed: cancelled
-        typed =
-            g_dialogFolder + (g_dialogFolder.empty() || g_dialogFolder.back() == '\\' ? "" : "\\") + dialog.FileBuffer;
-    }
-    std::wstring full(kWidePathSize, L'\0');
-    const DWORD length = ::GetFullPathNameW(Utf16(typed).c_str(), kWidePathSize, full.data(), nullptr);
-    std::string chosen = length > 0 && length < kWidePathSize ? Utf8(std::wstring_view(full.data(), length)) : typed;
-    if (dialog.DefaultExt != nullptr && !LastPartHasDot(chosen)) {
-        const std::vector<std::string> extensions = ExtensionsToTry(dialog);
-        if (save && !IsFolder(chosen)) chosen += extensions.front();
-        for (std::size_t i = 0; !save && !IsFile(chosen) && i < extensions.size(); ++i)
-            if (IsFile(chosen + extensions[i])) chosen += extensions[i];
-    }
-    *refusal = Refusal(dialog, save, chosen);
-    *path = chosen;
-    return true;
-}
-
+// A question answered ahead: nothing is shown, and a name that cannot be used
+// cancels with its note.
 bool TakeGivenPath(const FileDialog& dialog, bool save, const GivenAnswer& given, std::string* path) {
-    std::string refusal;
-    if (!JudgeGivenPath(dialog, save, given.Path, path, &refusal)) return false;
-    if (refusal.empty()) return true;
-    SayLine(refusal);
-    return false;
+    const DialogOutcome outcome = JudgeGivenPath(given.Path, dialog, save);
+    if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
+    if (outcome.Step != DialogStep::Accept) return false;
+    *path = outcome.Path;
+    return true;
 }
 
 // One filter entry: its text and its pattern, each ending in a zero, and
@@ -152,7 +97,6 @@ std::wstring Filter(const FileDialog& dialog) {
 using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEW);
 
 bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
-    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
     if (const given::Turn turn = given::Next(); turn.Answer != nullptr) {
         std::string path;
         if (!TakeGivenPath(dialog, save, *turn.Answer, &path)) {
@@ -160,20 +104,20 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
             return false;
         }
         std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
-        if (turn.First && IsFolder(FolderOf(path))) g_dialogFolder = FolderOf(path);
+        if (turn.First) FollowChosenPath(path);
         return true;
     }
 
     // A path in the file buffer decides where the dialog starts, ahead of
     // any folder Windows remembers; the name part stays the proposal.
-    std::string start = g_dialogFolder;
+    std::string start = DialogFolder();
     if (!start.empty() && start.back() != '\\') start += '\\';
     start += dialog.FileBuffer;
     std::wstring file = Utf16(start);
     file.resize(kWidePathSize, L'\0');
     file.back() = L'\0';
 
-    const std::wstring filter = Filter(dialog), folder = Utf16(g_dialogFolder), title = Utf16(dialog.Title);
+    const std::wstring filter = Filter(dialog), folder = Utf16(DialogFolder()), title = Utf16(dialog.Title);
     const std::wstring extension = dialog.DefaultExt != nullptr ? Utf16(dialog.DefaultExt) : std::wstring();
     OPENFILENAMEW description{};
     description.lStructSize = sizeof description;  // 152 on 64-bit Windows, 76 on 32-bit
@@ -190,26 +134,20 @@ bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
     // The dialog takes paths of any length; the run holds one of the
     // buffer's size.
     const std::string chosen = Utf8(file.c_str());
-    if (TooLong(dialog, chosen)) {
-        SayLine(TooLongNote(dialog) + "; choose a file with a shorter path");
+    if (!PathFits(chosen, kWindowsPaths, dialog.FileBufferSize)) {
+        SayLine(PathTooLongNote(kWindowsPaths, dialog.FileBufferSize) + "; choose a file with a shorter path");
         return false;
     }
     std::memcpy(dialog.FileBuffer, chosen.c_str(), chosen.size() + 1);
-
-    // A Save into a folder that does not exist fails later; it leaves the
-    // dialogs where they were.
-    const std::string chosenFolder = FolderOf(chosen);
-    if (IsFolder(chosenFolder)) g_dialogFolder = chosenFolder;
+    FollowChosenPath(chosen);
     return true;
 }
 
 }  // namespace
 
 std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog) {
-    if (g_dialogFolder.empty()) g_dialogFolder = CurrentFolder();
-    std::string path, refusal;
-    const bool save = (dialog.Flags & kOfnOverwritePrompt) != 0;
-    return JudgeGivenPath(dialog, save, typed, &path, &refusal) && refusal.empty() ? path : std::string();
+    const DialogOutcome outcome = JudgeGivenPath(typed, dialog, (dialog.Flags & kOfnOverwritePrompt) != 0);
+    return outcome.Step == DialogStep::Accept ? outcome.Path : std::string();
 }
 
 bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFileNameW, false); }

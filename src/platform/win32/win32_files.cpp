@@ -47,7 +47,7 @@ bool AtPosition(FileHandle file, std::uint64_t position, Transfer transfer) {
 
 FileHandle OpenFile(const char* path, Share share, Disposition disposition) {
     const HANDLE handle = ::CreateFileW(
-        Utf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
+        SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
         disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         g_lastError = ::GetLastError();
@@ -127,7 +127,7 @@ bool FlushFile(FileHandle file) { return ::FlushFileBuffers(Handle(file)) || Fai
 bool FlushFolderOf(const char* /*path*/) { return true; }
 
 FileHandle CreateNewFile(const char* path, FileHandle /*modeOf*/) {
-    const std::wstring wide = Utf16(path);
+    const std::wstring wide = SystemPath(path);
     // A stale file or a link goes first; deleting a link never touches its target.
     if (!::DeleteFileW(wide.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
         g_lastError = ::GetLastError();
@@ -143,8 +143,8 @@ FileHandle CreateNewFile(const char* path, FileHandle /*modeOf*/) {
 }
 
 FileHandle OpenForReading(const char* path) {
-    const HANDLE handle = ::CreateFileW(Utf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         g_lastError = ::GetLastError();
         return kInvalidFile;
@@ -152,14 +152,14 @@ FileHandle OpenForReading(const char* path) {
     return reinterpret_cast<FileHandle>(handle);
 }
 
-bool Exists(const char* path) { return ::GetFileAttributesW(Utf16(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const char* path) { return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool RemoveFile(const char* path) { return ::DeleteFileW(Utf16(path).c_str()) || Fail(); }
+bool RemoveFile(const char* path) { return ::DeleteFileW(SystemPath(path).c_str()) || Fail(); }
 
 Removal RemoveExport(const char* path, std::string* /*target*/) {
-    const DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Removal::Link;
-    if (::DeleteFileW(Utf16(path).c_str())) return Removal::Removed;
+    if (::DeleteFileW(SystemPath(path).c_str())) return Removal::Removed;
     Fail();
     return Removal::Failed;
 }
@@ -167,7 +167,7 @@ Removal RemoveExport(const char* path, std::string* /*target*/) {
 // The world is held against other openers, so the copy reads through the
 // run's own handle; the rename writes through to disk, folder entry included.
 bool SaveFileCopy(FileHandle source, const char* tempPath, const char* path, CopyStep* failed) {
-    const std::wstring temp = Utf16(tempPath), target = Utf16(path);
+    const std::wstring temp = SystemPath(tempPath), target = SystemPath(path);
     std::uint64_t size = 0;
     *failed = CopyStep::Create;
     if (!GetFileSize(source, &size)) return false;

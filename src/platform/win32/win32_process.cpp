@@ -14,7 +14,6 @@ namespace platform {
 namespace {
 
 constexpr int kMaxFrames = report::kMaxFrames;
-constexpr int kConsoleFrames = 9;
 
 bool WriteAll(HANDLE handle, const char* bytes, std::size_t n) {
     while (n > 0) {
@@ -95,13 +94,10 @@ void KeepOwnConsoleOpen() {
 }
 
 [[noreturn]] void Report(int code, const void* address, void* const* frames, int frameCount) {
-    const int limit = StdoutIsConsole() ? kConsoleFrames : kMaxFrames;
-    std::uint32_t relative[kMaxFrames];
-    const int count = frameCount < limit ? frameCount : limit;
-    for (int i = 0; i < count; ++i) relative[i] = RelativeAddress(frames[i]);
     char text[report::kMaxLength];
-    const std::size_t length = report::Format(text, code, RelativeAddress(address), relative, count);
-    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text, length);
+    const int limit = StdoutIsConsole() ? report::kScreenFrames : kMaxFrames;
+    WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), text,
+             report::Describe(text, code, address, frames, frameCount, limit, RelativeAddress));
     KeepOwnConsoleOpen();
     RestoreTitle();
     ::ExitProcess(static_cast<UINT>(code));
@@ -192,6 +188,7 @@ SRWLOCK g_interruptLock = SRWLOCK_INIT;
 bool g_holding = false;
 bool g_interrupted = false;
 bool g_closing = false;  // the console is going: the run may not wait for Enter
+bool g_ending = false;   // the system's handler ends the run: no move may start
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     const bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
@@ -199,23 +196,49 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     const bool holding = g_holding;
     if (holding) g_interrupted = true;
     if (holding && !key) g_closing = true;
+    if (!holding) g_ending = true;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
     if (!holding) {
         if (key) RestoreTitle();
         return FALSE;  // the system's own handler ends the run at once
     }
     if (key) return TRUE;
-    // Closing the console ends the process when this returns: wait here for
-    // ReleaseInterrupts, which ends it itself.
+    // Closing the console (or the session) ends the process when this
+    // returns: wait here for ReleaseInterrupts, which ends it itself. The
+    // system waits about 5 seconds, then ends the process all the same; an
+    // import cut off there is put back by the next run that opens the world.
     for (;;) ::Sleep(INFINITE);
+}
+
+// Numbers in the report's longer lines would wrap at the 80 columns of a new
+// console window, so a console of the run's own is made this wide.
+constexpr SHORT kOwnConsoleColumns = 120;
+
+void WidenOwnConsole() {
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(output, &info) || info.dwSize.X >= kOwnConsoleColumns) return;
+    if (!::SetConsoleScreenBufferSize(output, COORD{kOwnConsoleColumns, info.dwSize.Y})) return;
+    // The window follows, as far as the screen has room.
+    const COORD largest = ::GetLargestConsoleWindowSize(output);
+    const SHORT columns = largest.X < kOwnConsoleColumns ? largest.X : kOwnConsoleColumns;
+    SMALL_RECT window = info.srWindow;
+    if (columns <= window.Right - window.Left + 1) return;
+    window.Right = static_cast<SHORT>(window.Left + columns - 1);
+    ::SetConsoleWindowInfo(output, TRUE, &window);
 }
 
 }  // namespace
 
 void HoldInterrupts() {
     ::AcquireSRWLockExclusive(&g_interruptLock);
-    g_holding = true;
+    const bool ending = g_ending;
+    if (!ending) g_holding = true;
     ::ReleaseSRWLockExclusive(&g_interruptLock);
+    // An interrupt that came just before is ending the run on another
+    // thread: a move begun now would be cut off in its middle.
+    if (ending)
+        for (;;) ::Sleep(INFINITE);
 }
 
 void ReleaseInterrupts() {
@@ -243,6 +266,7 @@ void InitProcess() {
     DWORD processes[2];
     const DWORD sharing = ::GetConsoleProcessList(processes, 2);
     g_ownConsole = sharing == 1 && StdoutIsConsole();
+    if (g_ownConsole) WidenOwnConsole();
     g_restoreTitle = sharing > 1 && ::GetConsoleTitleW(g_sharedTitle, sizeof g_sharedTitle / sizeof(wchar_t)) > 0;
     ::SetConsoleTitleW(L"Velmarsh");
 }

@@ -1,4 +1,4 @@
-#include "platform/linux/dialog_rules.h"
+#include "platform/dialog_rules.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,7 +23,63 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool LastPartHasDot(const std::string& path) { return path.find('.', path.rfind('/') + 1) != std::string::npos; }
+bool OnWindows(const PathRules& rules) { return rules.Separator == '\\'; }
+
+bool IsSeparator(char c, const PathRules& rules) { return c == rules.Separator || (OnWindows(rules) && c == '/'); }
+
+std::size_t LastSeparator(std::string_view path, const PathRules& rules) {
+    return OnWindows(rules) ? path.find_last_of("\\/") : path.rfind('/');
+}
+
+bool HasDrive(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+}
+
+// How much of an absolute path is its root, with the separator after it:
+// "/", "C:\", "\\server\share\".
+std::size_t RootLength(std::string_view path, const PathRules& rules) {
+    if (!OnWindows(rules)) return path.empty() || path[0] != '/' ? 0 : 1;
+    if (HasDrive(path)) return path.size() > 2 && IsSeparator(path[2], rules) ? 3 : 2;
+    if (path.size() < 2 || !IsSeparator(path[0], rules) || !IsSeparator(path[1], rules))
+        return !path.empty() && IsSeparator(path[0], rules) ? 1 : 0;
+    // The server's name and the share's, each up to its separator.
+    std::size_t at = 2;
+    for (int part = 0; part < 2 && at < path.size(); ++part) {
+        while (at < path.size() && !IsSeparator(path[at], rules)) ++at;
+        if (at < path.size()) ++at;
+    }
+    return at;
+}
+
+bool IsAbsolute(std::string_view path, const PathRules& rules) {
+    if (!OnWindows(rules)) return !path.empty() && path[0] == '/';
+    return (HasDrive(path) && path.size() > 2 && IsSeparator(path[2], rules)) ||
+           (path.size() >= 2 && IsSeparator(path[0], rules) && IsSeparator(path[1], rules));
+}
+
+bool LastPartHasDot(const std::string& path, const PathRules& rules) {
+    const std::size_t separator = LastSeparator(path, rules);
+    return path.find('.', separator == std::string::npos ? 0 : separator + 1) != std::string::npos;
+}
+
+// The length as the system counts it: bytes, or the UTF-16 units of UTF-8
+// text, two for a character of four bytes.
+std::size_t PathLength(std::string_view path, const PathRules& rules) {
+    if (!rules.CountsUtf16) return path.size();
+    std::size_t units = 0;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
+// The longest path a buffer holds: on Windows a UTF-16 unit may take three
+// bytes of UTF-8.
+std::size_t LongestPath(const PathRules& rules, std::uint32_t bufferSize) {
+    return rules.CountsUtf16 ? (bufferSize - 1) / 3 : bufferSize - 1;
+}
 
 // The parts of "*.BMP;*.PNG".
 std::vector<std::string_view> SplitPatterns(std::string_view patterns) {
@@ -67,11 +123,13 @@ std::string PercentDecoded(std::string_view s) {
 // The answer as a full path: home and the dialog's folder put in front, then
 // the default extension where the rules give it one.
 std::string Resolve(const std::string& typed, const DialogQuery& query, const PathProbe& probe) {
-    std::string path = NormalisePath(MakeAbsolute(typed, query.Folder, query.Home));
-    if (query.DefaultExt == nullptr || LastPartHasDot(path)) return path;
+    const PathRules& rules = query.Rules;
+    std::string path = NormalisePath(MakeAbsolute(typed, query.Folder, query.Home, rules), rules);
+    if (query.DefaultExt == nullptr || LastPartHasDot(path, rules)) return path;
 
     // Lower case like the proposed names; an Open also finds the upper-case
-    // twin, then the same for the filter's other extensions in their order.
+    // twin where case counts, then the same for the filter's other
+    // extensions in their order.
     if (query.Save) return probe(path) == PathKind::Directory ? path : path + DottedExtension(query.DefaultExt, Lower);
     if (probe(path) == PathKind::Regular) return path;
     std::vector<std::string_view> extensions{query.DefaultExt};
@@ -79,8 +137,10 @@ std::string Resolve(const std::string& typed, const DialogQuery& query, const Pa
         const std::string_view ext = pattern.substr(pattern.rfind('.') + 1);
         if (pattern.rfind("*.", 0) == 0 && !EqualsNoCase(ext, query.DefaultExt)) extensions.push_back(ext);
     }
+    std::vector<char (*)(char)> cases{Lower};
+    if (!rules.AnyCase) cases.push_back(Upper);
     for (std::string_view ext : extensions)
-        for (char (*caseOf)(char) : {Lower, Upper})
+        for (char (*caseOf)(char) : cases)
             if (probe(path + DottedExtension(ext, caseOf)) == PathKind::Regular)
                 return path + DottedExtension(ext, caseOf);
     return path;
@@ -88,19 +148,33 @@ std::string Resolve(const std::string& typed, const DialogQuery& query, const Pa
 
 }  // namespace
 
-std::string MakeAbsolute(const std::string& typed, const std::string& folder, const std::string& home) {
+std::string MakeAbsolute(const std::string& typed, const std::string& folder, const std::string& home,
+                         const PathRules& rules) {
+    const std::string separator(1, rules.Separator);
     // Without a home (HOME unset) "~/x" would become "/x"; it stays a plain name.
-    if (typed.rfind("~/", 0) == 0 && !home.empty()) return home + typed.substr(1);
-    if (typed.empty() || typed.front() != '/') return folder + "/" + typed;
-    return typed;
+    if (typed.size() >= 2 && typed[0] == '~' && IsSeparator(typed[1], rules) && !home.empty())
+        return home + typed.substr(1);
+    if (IsAbsolute(typed, rules)) return typed;
+    if (OnWindows(rules) && !typed.empty() && IsSeparator(typed[0], rules))
+        return folder.substr(0, RootLength(folder, rules)) + typed;
+    if (OnWindows(rules) && HasDrive(typed)) {
+        // "D:x" is x in the folder of that drive; only the dialog's own is known.
+        if (HasDrive(folder) && Lower(folder[0]) == Lower(typed[0])) return folder + separator + typed.substr(2);
+        return typed.substr(0, 2) + separator + typed.substr(2);
+    }
+    return folder + separator + typed;
 }
 
-std::string NormalisePath(std::string_view absolute) {
+std::string NormalisePath(std::string_view absolute, const PathRules& rules) {
+    const std::size_t rootLength = RootLength(absolute, rules);
+    std::string out(absolute.substr(0, rootLength));
+    for (char& c : out)
+        if (IsSeparator(c, rules)) c = rules.Separator;
     std::vector<std::string_view> parts;
-    std::size_t i = 0;
+    std::size_t i = rootLength;
     while (i <= absolute.size()) {
-        std::size_t j = absolute.find('/', i);
-        if (j == std::string_view::npos) j = absolute.size();
+        std::size_t j = i;
+        while (j < absolute.size() && !IsSeparator(absolute[j], rules)) ++j;
         const std::string_view part = absolute.substr(i, j - i);
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
@@ -109,33 +183,58 @@ std::string NormalisePath(std::string_view absolute) {
         }
         i = j + 1;
     }
-    std::string out;
+    if (OnWindows(rules) && !parts.empty() && !IsSeparator(absolute.back(), rules)) {
+        std::string_view& last = parts.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.remove_suffix(1);
+        if (last.empty()) parts.pop_back();
+    }
     for (std::string_view part : parts) {
-        out += '/';
+        if (out.empty() || out.back() != rules.Separator) out += rules.Separator;
         out += part;
     }
-    return out.empty() ? "/" : out;
+    return out.empty() ? std::string(1, rules.Separator) : out;
 }
 
-std::string FolderOf(std::string_view absolute) {
-    const std::size_t slash = absolute.rfind('/');
-    if (slash == std::string_view::npos || slash == 0) return "/";
-    return std::string(absolute.substr(0, slash));
+std::string FolderOf(std::string_view absolute, const PathRules& rules) {
+    const std::size_t rootLength = RootLength(absolute, rules);
+    const std::size_t separator = LastSeparator(absolute, rules);
+    if (separator == std::string_view::npos || separator < rootLength) {
+        const std::string root(absolute.substr(0, rootLength));
+        return root.empty() ? std::string(1, rules.Separator) : root;
+    }
+    return std::string(absolute.substr(0, separator));
 }
 
-std::string CleanPastedPath(std::string_view typed) {
+std::string CleanPastedPath(std::string_view typed, const PathRules& rules) {
     std::string_view s = typed;
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front())
         s = s.substr(1, s.size() - 2);
     std::string rest(s);
-    if (rest.rfind("file://", 0) == 0) rest = PercentDecoded(rest.substr(7));
+    if (rest.rfind("file://", 0) == 0) {
+        rest = PercentDecoded(rest.substr(7));
+        // On Windows file:///C:/x is C:/x, and file://server/share/x a share.
+        if (OnWindows(rules) && !rest.empty() && rest[0] == '/' && HasDrive(std::string_view(rest).substr(1)))
+            rest.erase(0, 1);
+        else if (OnWindows(rules) && !rest.empty() && rest[0] != '/')
+            rest = "//" + rest;
+    }
+    if (OnWindows(rules)) return rest;  // a backslash separates there
     std::string out;
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (rest[i] == '\\' && i + 1 < rest.size()) ++i;
         out += rest[i];
     }
     return out;
+}
+
+bool PathFits(std::string_view path, const PathRules& rules, std::uint32_t bufferSize) {
+    return path.size() < bufferSize && PathLength(path, rules) <= LongestPath(rules, bufferSize);
+}
+
+std::string PathTooLongNote(const PathRules& rules, std::uint32_t bufferSize) {
+    return "Path too long: at most " + std::to_string(LongestPath(rules, bufferSize)) +
+           (rules.CountsUtf16 ? " characters" : " bytes");
 }
 
 DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query, const PathProbe& probe) {
@@ -149,11 +248,11 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
 
     // A pasted or dropped path comes quoted, escaped or as a URL; that form
     // wins only where the name as typed leads nowhere.
-    const std::string cleaned = CleanPastedPath(typed);
+    const std::string cleaned = CleanPastedPath(typed, query.Rules);
     if (!cleaned.empty() && cleaned != typed) {
         const std::string alternative = Resolve(cleaned, query, probe);
-        const bool better = query.Save ? probe(FolderOf(path)) != PathKind::Directory &&
-                                             probe(FolderOf(alternative)) == PathKind::Directory
+        const bool better = query.Save ? probe(FolderOf(path, query.Rules)) != PathKind::Directory &&
+                                             probe(FolderOf(alternative, query.Rules)) == PathKind::Directory
                                        : probe(path) == PathKind::Missing && probe(alternative) != PathKind::Missing;
         if (better) path = alternative;
     }
@@ -161,8 +260,8 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
     // A script's line may carry a NUL byte; the system would cut the name
     // there, so the file used would not be the one judged here.
     if (path.find('\0') != std::string::npos) return {DialogStep::Refuse, {}, "A file name cannot contain a NUL byte"};
-    if (path.size() >= query.BufferSize)
-        return {DialogStep::Refuse, {}, "Path too long: at most " + std::to_string(query.BufferSize - 1) + " bytes"};
+    if (!PathFits(path, query.Rules, query.BufferSize))
+        return {DialogStep::Refuse, {}, PathTooLongNote(query.Rules, query.BufferSize)};
     const PathKind kind = probe(path);
     if (kind == PathKind::Directory) return {DialogStep::Refuse, {}, path + " is a folder"};
     if (query.MustExist && kind != PathKind::Regular) return {DialogStep::Refuse, {}, "File not found: " + path};
@@ -174,6 +273,15 @@ DialogOutcome JudgeDialogAnswer(std::string_view line, const DialogQuery& query,
                     (query.Given ? "(give --replace to replace it)" : "(delete it first to export again)")};
     }
     return {DialogStep::Accept, path, {}};
+}
+
+DialogOutcome JudgeGivenAnswer(std::string_view typed, DialogQuery query, const std::string& currentFolder,
+                               bool replace, const PathProbe& probe) {
+    if (!typed.empty()) query.Folder = currentFolder;
+    query.CanConfirm = false;
+    query.Given = true;
+    if (replace) query.OverwritePrompt = false;
+    return JudgeDialogAnswer(typed, query, probe);
 }
 
 bool MatchesPattern(std::string_view name, std::string_view patterns) {
