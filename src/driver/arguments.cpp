@@ -23,12 +23,13 @@ constexpr char kUsage[] =
 
 constexpr char kHelp[] =
     "\n"
-    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP files\n"
-    "and back in.\n"
+    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP (or\n"
+    "PNG) files and back in.\n"
     "\n"
     "  export WORLD [LAYER[=FILE] ...]\n"
     "        export the layers named, all four when none is, each to FILE or to\n"
-    "        its proposed name beside the world; an existing file is not replaced\n"
+    "        its proposed name beside the world; an existing file is not replaced;\n"
+    "        a FILE whose name ends in .png is written as PNG, any other as BMP\n"
     "  import WORLD LAYER=FILE ...\n"
     "        import each layer named from its FILE (BMP or PNG, its colours\n"
     "        read as the export shows the values) into the world\n"
@@ -70,12 +71,13 @@ constexpr char kUsage[] =
 
 constexpr char kHelp[] =
     "\n"
-    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP files\n"
-    "and back in.\n"
+    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP (or\n"
+    "PNG) files and back in.\n"
     "\n"
     "  export WORLD [LAYER[=FILE] ...]\n"
     "        export the layers named, all four when none is, each to FILE or to\n"
-    "        its proposed name beside the world; an existing file is not replaced\n"
+    "        its proposed name beside the world; an existing file is not replaced;\n"
+    "        a FILE whose name ends in .png is written as PNG, any other as BMP\n"
     "  import WORLD LAYER=FILE ...\n"
     "        import each layer named from its FILE (BMP or PNG, its colours\n"
     "        read as the export shows the values) into the world, which is\n"
