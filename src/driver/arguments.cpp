@@ -308,12 +308,12 @@ int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
     }
     if (RefuseOtherLayersBitmaps(request)) return 1;
     const bool layersName = WorldIsALayersName(request);
-    platform::GiveAnswers(AnswersFor(request), request.Replace);
+    state.Dialogs.Given = {AnswersFor(request), 0, request.Replace, false};
     const int code = RunTool(state);
     if (layersName)
         platform::SayLine("velmarsh: " + request.World + " is the name of a layer, not a world: the world comes " +
                           "first (velmarsh export WORLD " + request.World + ")");
     if (request.Mode != RunMode::Export && request.Mode != RunMode::Import) return code;
     // Given its whole work, the run says by its exit code whether all of it was done.
-    return state.Report.FailureLines == 0 && platform::GivenAnswersTaken() ? 0 : 1;
+    return state.Report.FailureLines == 0 && platform::AllTaken(state.Dialogs.Given) ? 0 : 1;
 }

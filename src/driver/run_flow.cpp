@@ -27,6 +27,7 @@ void FillWorldDialog(DialogState& dialogs) {
     dialog.Flags = platform::kOfnExplorer | platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
     dialog.FileBuffer = dialogs.FileNameBuffer;
     dialog.FileBufferSize = platform::kFileNameBufferSize;
+    dialog.Given = &dialogs.Given;
 }
 
 // The constant fields; each use sets the title, filter and flags.
@@ -35,6 +36,7 @@ void FillBitmapDialog(DialogState& dialogs) {
     dialog.DefaultExt = "BMP";
     dialog.FileBuffer = dialogs.FileNameBuffer;
     dialog.FileBufferSize = platform::kFileNameBufferSize;
+    dialog.Given = &dialogs.Given;
 }
 
 // The header read, shown and checked against the file; false ends the run.

@@ -61,7 +61,7 @@ void StageImport(console::Report& report, DialogState& dialogs, const WorldFile&
 
 platform::Answer AskLayerQuestion(DialogState& dialogs, int question, const char* caption) {
     if (dialogs.LayerQuestionsStopped) return platform::Answer::Cancel;
-    const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, caption);
+    const platform::Answer answer = platform::MessageBoxYesNoCancel(kLayerQuestion, caption, &dialogs.Given);
     if (answer != platform::Answer::NotAnAnswer) return answer;
     dialogs.LayerQuestionsStopped = true;
     std::string skipped = QuestionLayer(question);

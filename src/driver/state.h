@@ -12,13 +12,14 @@
 #include "world/world.h"
 
 // The driver's part: the two dialog descriptions, the one path buffer that
-// every dialog and every open shares, and whether the layer questions still
-// take answers.
+// every dialog and every open shares, whether the layer questions still
+// take answers, and the answers given ahead.
 struct DialogState {
     platform::FileDialog WorldFileDialog;
     platform::FileDialog BitmapFileDialog;
     char FileNameBuffer[platform::kFileNameBufferSize];
-    bool LayerQuestionsStopped;  // a script answered one with a stray line
+    bool LayerQuestionsStopped;    // a script answered one with a stray line
+    platform::GivenAnswers Given;  // the command line's answers, taken in turn
 };
 
 struct AppState {

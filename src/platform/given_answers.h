@@ -1,4 +1,4 @@
-// The answers given ahead (GiveAnswers), as both systems' dialogs and boxes
+// The answers given ahead (GivenAnswers), as both systems' dialogs and boxes
 // take them: one for each question in turn.
 #pragma once
 
@@ -12,10 +12,12 @@ struct Turn {
 };
 
 // The next given answer, taken by the question in hand.
-Turn Next();
+Turn Next(GivenAnswers* given);
 // Whether a Save dialog may take an existing file.
-bool MayReplace();
+inline bool MayReplace(const GivenAnswers* given) { return given != nullptr && given->Replace; }
 // The question in hand could not use its given answer.
-void Refused();
+inline void Refused(GivenAnswers* given) {
+    if (given != nullptr) given->Refused = true;
+}
 
 }  // namespace platform::given

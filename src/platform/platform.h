@@ -124,6 +124,33 @@ inline constexpr std::uint32_t kOfnHideReadOnly = 0x00004;
 inline constexpr std::uint32_t kOfnFileMustExist = 0x01000;
 inline constexpr std::uint32_t kOfnExplorer = 0x80000;
 
+// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them, and
+// what a script's line that is none of the box's words gives: no button.
+enum class Answer { NotAnAnswer = -1, Cancel = 2, Yes = 6, No = 7 };
+
+// Answers given ahead (from the command line), one for each question in
+// turn: the next dialog or box takes the next answer and is not shown. A box
+// takes Button. A dialog takes Path as if it were typed, with its rules, but
+// a relative Path is taken from the current folder; an empty Path takes the
+// proposed name. Only the first answer (the world) moves the folder the
+// dialogs start in, so the proposed names land beside the world. A Save
+// dialog takes an existing file only if Replace is set. A path that cannot
+// be used gets its note on standard error and cancels its dialog. A plain
+// record of the run's state, which the driver keeps and the questions take.
+struct GivenAnswer {
+    Answer Button;
+    std::string Path;
+};
+struct GivenAnswers {
+    std::vector<GivenAnswer> Answers;
+    std::size_t Next;  // the answer the next question takes
+    bool Replace;
+    bool Refused;  // a question could not use its answer
+};
+
+// True when every given answer was asked for and taken by its question.
+inline bool AllTaken(const GivenAnswers& given) { return !given.Refused && given.Next == given.Answers.size(); }
+
 struct FileDialog {
     const char* Title;
     const char* FilterText;     // one filter entry: its description...
@@ -132,6 +159,7 @@ struct FileDialog {
     std::uint32_t Flags;
     char* FileBuffer;  // proposed name on entry, chosen full path on success
     std::uint32_t FileBufferSize;
+    GivenAnswers* Given;  // answers given ahead, taken in turn; nullptr: none
 };
 
 // Nonzero (true) leaves the chosen full path in FileBuffer; false means
@@ -139,29 +167,9 @@ struct FileDialog {
 bool GetOpenFileName(FileDialog& dialog);
 bool GetSaveFileName(FileDialog& dialog);
 
-// The buttons of a Yes/No/Cancel box, numbered as Windows numbers them, and
-// what a script's line that is none of the box's words gives: no button.
-enum class Answer { NotAnAnswer = -1, Cancel = 2, Yes = 6, No = 7 };
-
-// A Yes/No/Cancel question; a box closed without an answer is Cancel.
-Answer MessageBoxYesNoCancel(const char* text, const char* caption);
-
-// Answers given ahead (from the command line), one for each question in
-// turn: the next dialog or box takes the next answer and is not shown. A box
-// takes Button. A dialog takes Path as if it were typed, with its rules, but
-// a relative Path is taken from the current folder; an empty Path takes the
-// proposed name. Only the first answer (the world) moves the folder the
-// dialogs start in, so the proposed names land beside the world. A Save
-// dialog takes an existing file only if replace is set. A path that cannot
-// be used gets its note on standard error and cancels its dialog.
-struct GivenAnswer {
-    Answer Button;
-    std::string Path;
-};
-void GiveAnswers(std::vector<GivenAnswer> answers, bool replace);
-
-// True when every given answer was asked for and taken by its question.
-bool GivenAnswersTaken();
+// A Yes/No/Cancel question, or the next of the given answers; a box closed
+// without an answer is Cancel.
+Answer MessageBoxYesNoCancel(const char* text, const char* caption, GivenAnswers* given);
 
 // The path that an answer given ahead names in this dialog, by the dialog's
 // rules (relative to the current folder, default extensions, pasted-path

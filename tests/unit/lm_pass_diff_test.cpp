@@ -364,7 +364,7 @@ TEST_F(LmPassDiff, SmallMapWriteFailureAfterTheBackup) {
     const std::uint32_t blockAt = le::Get32(worldBytes.data() + 28);
     const SmallMapBlock block{world, worldPath.c_str(), 40, 30, blockAt};
     char name[platform::kFileNameBufferSize] = {};
-    platform::FileDialog dialog{nullptr, "Bitmap files (*.bmp)", "*.BMP", "BMP", 0, name, sizeof name};
+    platform::FileDialog dialog{nullptr, "Bitmap files (*.bmp)", "*.BMP", "BMP", 0, name, sizeof name, nullptr};
     BitmapState state{};
     console::Report report{};
     const std::string console =

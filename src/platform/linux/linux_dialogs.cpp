@@ -80,11 +80,12 @@ bool AskInScript(const DialogQuery& query, const std::string& heading, std::stri
 
 // A question answered ahead: nothing is asked, and a name that cannot be used
 // cancels, as from a script, with its note.
-bool TakeGivenPath(const GivenAnswer& given, const DialogQuery& query, std::string* path) {
-    const DialogOutcome outcome = JudgeGivenAnswer(given.Path, query, CurrentFolder(), given::MayReplace(), ProbePath);
+bool TakeGivenPath(GivenAnswers* answers, const GivenAnswer& given, const DialogQuery& query, std::string* path) {
+    const DialogOutcome outcome =
+        JudgeGivenAnswer(given.Path, query, CurrentFolder(), given::MayReplace(answers), ProbePath);
     if (outcome.Step != DialogStep::Accept) {
         if (outcome.Step == DialogStep::Refuse) SayLine(outcome.Note);
-        given::Refused();
+        given::Refused(answers);
         return false;
     }
     *path = outcome.Path;
@@ -133,7 +134,7 @@ DialogQuery QueryOf(const FileDialog& dialog, bool save, bool interactive) {
 }
 
 bool RunFileDialog(FileDialog& dialog, bool save) {
-    const given::Turn turn = given::Next();
+    const given::Turn turn = given::Next(dialog.Given);
     const bool interactive = terminal::IsInteractive();
     const DialogQuery query = QueryOf(dialog, save, interactive);
     const std::string heading =
@@ -141,7 +142,7 @@ bool RunFileDialog(FileDialog& dialog, bool save) {
     std::string path;
     bool chosen = false;
     if (turn.Answer != nullptr)
-        chosen = TakeGivenPath(*turn.Answer, query, &path);
+        chosen = TakeGivenPath(dialog.Given, *turn.Answer, query, &path);
     else
         chosen = interactive ? AskAtTerminal(query, dialog, heading, &path) : AskInScript(query, heading, &path);
     if (!chosen) return false;
@@ -163,15 +164,16 @@ void terminal::StartDialogs() { terminal::Attach(g_session); }
 
 std::string ResolveGivenPath(const std::string& typed, const FileDialog& dialog) {
     const DialogQuery query = QueryOf(dialog, (dialog.Flags & kOfnOverwritePrompt) != 0, false);
-    const DialogOutcome outcome = JudgeGivenAnswer(typed, query, CurrentFolder(), given::MayReplace(), ProbePath);
+    const DialogOutcome outcome =
+        JudgeGivenAnswer(typed, query, CurrentFolder(), given::MayReplace(dialog.Given), ProbePath);
     return outcome.Step == DialogStep::Accept ? outcome.Path : std::string();
 }
 
 bool GetOpenFileName(FileDialog& dialog) { return RunFileDialog(dialog, false); }
 bool GetSaveFileName(FileDialog& dialog) { return RunFileDialog(dialog, true); }
 
-Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
-    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
+Answer MessageBoxYesNoCancel(const char* text, const char* caption, GivenAnswers* given) {
+    if (const given::Turn turn = given::Next(given); turn.Answer != nullptr) return turn.Answer->Button;
     if (terminal::IsInteractive()) return terminal::AskYesNoCancel(g_session, caption, text);
     terminal::Say(g_session, std::string("\n") + caption + "\n" + text + "\n[Y]es, [N]o, [C]ancel (default Yes): ");
     std::string line;

@@ -71,7 +71,7 @@ DialogQuery QueryOf(const FileDialog& dialog, bool save) {
 }
 
 DialogOutcome JudgeGivenPath(const std::string& typed, const FileDialog& dialog, bool save) {
-    return JudgeGivenAnswer(typed, QueryOf(dialog, save), CurrentFolder(), given::MayReplace(), ProbePath);
+    return JudgeGivenAnswer(typed, QueryOf(dialog, save), CurrentFolder(), given::MayReplace(dialog.Given), ProbePath);
 }
 
 // A question answered ahead: nothing is shown, and a name that cannot be used
@@ -97,10 +97,10 @@ std::wstring Filter(const FileDialog& dialog) {
 using DialogCall = BOOL(WINAPI*)(LPOPENFILENAMEW);
 
 bool RunDialog(FileDialog& dialog, DialogCall call, bool save) {
-    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) {
+    if (const given::Turn turn = given::Next(dialog.Given); turn.Answer != nullptr) {
         std::string path;
         if (!TakeGivenPath(dialog, save, *turn.Answer, &path)) {
-            given::Refused();
+            given::Refused(dialog.Given);
             return false;
         }
         std::memcpy(dialog.FileBuffer, path.c_str(), path.size() + 1);
@@ -154,8 +154,8 @@ bool GetOpenFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetOpenFil
 bool GetSaveFileName(FileDialog& dialog) { return RunDialog(dialog, ::GetSaveFileNameW, true); }
 
 // In front of the console, which it owns; the question icon says it asks.
-Answer MessageBoxYesNoCancel(const char* text, const char* caption) {
-    if (const given::Turn turn = given::Next(); turn.Answer != nullptr) return turn.Answer->Button;
+Answer MessageBoxYesNoCancel(const char* text, const char* caption, GivenAnswers* given) {
+    if (const given::Turn turn = given::Next(given); turn.Answer != nullptr) return turn.Answer->Button;
     const UINT style = MB_YESNOCANCEL | MB_ICONQUESTION | MB_SETFOREGROUND;
     switch (::MessageBoxW(::GetConsoleWindow(), Utf16(text).c_str(), Utf16(caption).c_str(), style)) {
         case IDYES: return Answer::Yes;
