@@ -12,16 +12,15 @@
 
 namespace {
 
-#if defined(_WIN32)
-// Windows asks in its dialogs and message boxes; README.txt beside the
-// program tells the rest.
-constexpr char kUsage[] =
+// The usage and the help, the same on both systems but where they ask their
+// questions and what tells the rest.
+constexpr char kUsageCommands[] =
     "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
     "       velmarsh import WORLD LAYER=FILE ... [--force]\n"
-    "       velmarsh [WORLD]\n"
-    "       velmarsh --help | --version\n";
+    "       velmarsh [WORLD]\n";
+constexpr char kUsageEnd[] = "       velmarsh --help | --version\n";
 
-constexpr char kHelp[] =
+constexpr char kHelpCommands[] =
     "\n"
     "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP (or\n"
     "PNG) files and back in.\n"
@@ -32,14 +31,9 @@ constexpr char kHelp[] =
     "        a FILE whose name ends in .png is written as PNG, any other as BMP\n"
     "  import WORLD LAYER=FILE ...\n"
     "        import each layer named from its FILE (BMP or PNG, its colours\n"
-    "        read as the export shows the values) into the world\n"
-    "  WORLD\n"
-    "        open WORLD and ask about each layer in a message box (a world\n"
-    "        dropped onto velmarsh.exe does the same)\n"
-    "  (no arguments)\n"
-    "        ask for everything: the Open dialog for the world, then for each\n"
-    "        layer a message box (Yes exports, No imports, Cancel skips) and a\n"
-    "        Save or Open dialog for its file\n"
+    "        read as the export shows the values) into the world";
+
+constexpr char kHelpOptions[] =
     "  --replace    export: replace files that exist\n"
     "  --force      import: take a BMP that has the palette of another kind of\n"
     "               layer's export, which is most likely that layer's bitmap\n"
@@ -49,7 +43,22 @@ constexpr char kHelp[] =
     "\n"
     "LAYER is smallmap, landtype, landheight or largemap, in any case. Relative\n"
     "names are taken from the current folder.\n"
+    "\n";
+
+#if defined(_WIN32)
+// Windows asks in its dialogs and message boxes; README.txt beside the
+// program tells the rest.
+constexpr char kUsageAsking[] = "";
+constexpr char kHelpAsking[] =
     "\n"
+    "  WORLD\n"
+    "        open WORLD and ask about each layer in a message box (a world\n"
+    "        dropped onto velmarsh.exe does the same)\n"
+    "  (no arguments)\n"
+    "        ask for everything: the Open dialog for the world, then for each\n"
+    "        layer a message box (Yes exports, No imports, Cancel skips) and a\n"
+    "        Save or Open dialog for its file\n";
+constexpr char kHelpEnd[] =
     "Before an import changes the world, the world is copied to WORLD.bak beside\n"
     "it (WOODS.WLD.bak). To undo the import, put the copy back in its place:\n"
     "move /y WOODS.WLD.bak WOODS.WLD\n"
@@ -61,42 +70,17 @@ constexpr char kHelp[] =
     "The report goes to standard output; notes and advice go to standard\n"
     "error. README.txt beside velmarsh.exe tells the rest.\n";
 #else
-// The manual page's SYNOPSIS says the same.
-constexpr char kUsage[] =
-    "Usage: velmarsh export WORLD [LAYER[=FILE] ...] [--replace]\n"
-    "       velmarsh import WORLD LAYER=FILE ... [--force]\n"
-    "       velmarsh [WORLD]\n"
-    "       velmarsh < ANSWERS\n"
-    "       velmarsh --help | --version\n";
-
-constexpr char kHelp[] =
-    "\n"
-    "Moves the map layers of a game world file (WOODS.WLD) out to 8-bit BMP (or\n"
-    "PNG) files and back in.\n"
-    "\n"
-    "  export WORLD [LAYER[=FILE] ...]\n"
-    "        export the layers named, all four when none is, each to FILE or to\n"
-    "        its proposed name beside the world; an existing file is not replaced;\n"
-    "        a FILE whose name ends in .png is written as PNG, any other as BMP\n"
-    "  import WORLD LAYER=FILE ...\n"
-    "        import each layer named from its FILE (BMP or PNG, its colours\n"
-    "        read as the export shows the values) into the world, which is\n"
+// The manual page's SYNOPSIS says the same as the usage.
+constexpr char kUsageAsking[] = "       velmarsh < ANSWERS\n";
+constexpr char kHelpAsking[] =
+    ", which is\n"
     "        first copied to WORLD.bak beside it, to undo the import with\n"
     "  WORLD\n"
     "        open WORLD and ask about each layer\n"
     "  (no arguments)\n"
     "        ask every question, the world first: at a terminal, or from a\n"
-    "        script with one answer per line on standard input\n"
-    "  --replace    export: replace files that exist\n"
-    "  --force      import: take a BMP that has the palette of another kind of\n"
-    "               layer's export, which is most likely that layer's bitmap\n"
-    "  --           end of the options: a name after it may begin with -\n"
-    "  -h, --help   show this help\n"
-    "  --version    show the version\n"
-    "\n"
-    "LAYER is smallmap, landtype, landheight or largemap, in any case. Relative\n"
-    "names are taken from the current folder.\n"
-    "\n"
+    "        script with one answer per line on standard input\n";
+constexpr char kHelpEnd[] =
     "Exit status: 0 when done (for export and import: every layer named moved);\n"
     "1 when export or import left a layer named unmoved or reported an error;\n"
     "2 when the command line cannot be used.\n"
@@ -104,6 +88,9 @@ constexpr char kHelp[] =
     "The report goes to standard output; questions, notes and advice go to\n"
     "standard error. The manual page velmarsh(1) tells the rest.\n";
 #endif
+
+std::string Usage() { return std::string(kUsageCommands) + kUsageAsking + kUsageEnd; }
+std::string Help() { return std::string(kHelpCommands) + kHelpAsking + kHelpOptions + kHelpEnd; }
 
 RunRequest Refuse(std::string problem) {
     RunRequest request{};
@@ -172,7 +159,8 @@ std::string MistypedCommand(const std::string& word, const char* command) {
 
 void ShowUsage(const std::string& problem) {
     platform::SayLine("velmarsh: " + problem);
-    std::string_view usage = kUsage;
+    const std::string text = Usage();
+    std::string_view usage = text;
     for (std::size_t end; (end = usage.find('\n')) != std::string_view::npos; usage.remove_prefix(end + 1))
         platform::SayLine(usage.substr(0, end));
     platform::SayLine("Try 'velmarsh --help' for more.");
@@ -294,7 +282,7 @@ std::vector<platform::GivenAnswer> AnswersFor(const RunRequest& request) {
 int RunCommandLine(AppState& state, const std::vector<std::string>& arguments) {
     const RunRequest request = ReadCommandLine(arguments);
     switch (request.Mode) {
-        case RunMode::Help: platform::ConsoleWriteText(std::string(kUsage) + kHelp); return 0;
+        case RunMode::Help: platform::ConsoleWriteText(Usage() + Help()); return 0;
         case RunMode::Version: platform::ConsoleWriteText("velmarsh " VELMARSH_VERSION_TEXT "\n"); return 0;
         case RunMode::Usage:
             if (SeveralFilesDropped(arguments))

@@ -56,36 +56,41 @@ FileHandle OpenFile(const char* path, Share share, Disposition disposition) {
     return reinterpret_cast<FileHandle>(handle);
 }
 
-bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    std::uint32_t got = 0;
-    while (got < count) {
+namespace {
+
+// Repeats one transfer call until count bytes are through or a read meets
+// the end of the file; a write must take every byte. call(at, &n) moves
+// bytes from offset at on.
+template <typename Call>
+bool TransferAll(bool write, std::uint32_t count, std::uint32_t* done, Call call) {
+    std::uint32_t moved = 0;
+    while (moved < count) {
         DWORD n = 0;
-        if (!::ReadFile(Handle(file), bytes + got, count - got, &n, nullptr)) {
-            *done = got;
+        if (!call(moved, &n)) {
+            *done = moved;
             return Fail();
         }
         if (n == 0) break;
-        got += n;
+        moved += n;
     }
-    *done = got;
-    return true;
+    *done = moved;
+    return !write || moved == count || Fail();
+}
+
+}  // namespace
+
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    return TransferAll(false, count, done, [&](std::uint32_t at, DWORD* n) {
+        return ::ReadFile(Handle(file), bytes + at, count - at, n, nullptr) != 0;
+    });
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    std::uint32_t put = 0;
-    while (put < count) {
-        DWORD n = 0;
-        if (!::WriteFile(Handle(file), bytes + put, count - put, &n, nullptr)) {
-            *done = put;
-            return Fail();
-        }
-        if (n == 0) break;
-        put += n;
-    }
-    *done = put;
-    return put == count || Fail();
+    return TransferAll(true, count, done, [&](std::uint32_t at, DWORD* n) {
+        return ::WriteFile(Handle(file), bytes + at, count - at, n, nullptr) != 0;
+    });
 }
 
 bool ReadFileAt(FileHandle file, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t* done) {
