@@ -198,27 +198,20 @@ def largemap_imports(tool, folder, runs, size):
         im.convert("RGB").save(os.path.join(folder, pngs[2]))
     print(f"{'world':>18} {'LargeMap':>28} {'tool s':>8} {'x BMP':>6} {'peak RSS':>9} {'file MB':>8}")
     row = f"{size}x{size} inorder"
-    bmp_s = None
-    for name in ["largemap-edited.bmp"] + pngs:
-        answers = b"WOODS.WLD\nc\nc\nc\nn\n" + name.encode() + b"\n"
-        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers), before=lambda: restore(folder))
-        tool_s = statistics.median(t for t, _ in tool_runs)
-        bmp_s = bmp_s or tool_s
-        rss = max(r for _, r in tool_runs) / 1024
-        megabytes = os.path.getsize(os.path.join(folder, name)) / 1e6
-        print(f"{row:>18} {'import from ' + name:>28} {tool_s:8.3f} {tool_s / bmp_s:6.2f} {rss:7.1f} MiB "
-              f"{megabytes:8.1f}", flush=True)
-    bmp_s = None
-    for name in ("largemap-out.bmp", "largemap-out.png"):
-        answers = b"WOODS.WLD\nc\nc\nc\ny\n" + name.encode() + b"\n"
-        tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers),
-                              before=lambda: remove_bitmaps(folder, [name]))
-        tool_s = statistics.median(t for t, _ in tool_runs)
-        bmp_s = bmp_s or tool_s
-        rss = max(r for _, r in tool_runs) / 1024
-        megabytes = os.path.getsize(os.path.join(folder, name)) / 1e6
-        print(f"{row:>18} {'export to ' + name:>28} {tool_s:8.3f} {tool_s / bmp_s:6.2f} {rss:7.1f} MiB "
-              f"{megabytes:8.1f}", flush=True)
+    imports = [("import from", name, b"n", lambda: restore(folder)) for name in ["largemap-edited.bmp"] + pngs]
+    exports = [("export to", name, b"y", lambda name=name: remove_bitmaps(folder, [name]))
+               for name in ("largemap-out.bmp", "largemap-out.png")]
+    for moves in (imports, exports):
+        bmp_s = None  # each group's first row is the BMP it is measured against
+        for label, name, answer, before in moves:
+            answers = b"WOODS.WLD\nc\nc\nc\n" + answer + b"\n" + name.encode() + b"\n"
+            tool_runs = median_of(runs, lambda: run_tool(tool, folder, answers), before=before)
+            tool_s = statistics.median(t for t, _ in tool_runs)
+            bmp_s = bmp_s or tool_s
+            rss = max(r for _, r in tool_runs) / 1024
+            megabytes = os.path.getsize(os.path.join(folder, name)) / 1e6
+            print(f"{row:>18} {label + ' ' + name:>28} {tool_s:8.3f} {tool_s / bmp_s:6.2f} {rss:7.1f} MiB "
+                  f"{megabytes:8.1f}", flush=True)
     remove_bitmaps(folder, pngs + ["largemap-out.bmp", "largemap-out.png", "WOODS.WLD.bak"])
 
 
