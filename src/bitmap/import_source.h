@@ -32,12 +32,39 @@ enum class RowSource {
 // the source asks of it.
 struct RowStream {
     std::unique_ptr<void, void (*)(void*)> State{nullptr, nullptr};
-    // The next picture row as values; false when it cannot be had: *code is
-    // the failed read's, or the short-read code for a file that changed
-    // since its check.
-    bool (*Next)(void* state, std::uint8_t* values, std::uint32_t* code);
+    // Rows in two steps, each false when a row cannot be had (*code is the
+    // failed read's, or the short-read code for a file that changed since
+    // its check): Take reads the next count rows' RawBytes bytes each (on
+    // the read-ahead thread; *got says how many were whole), Finish makes
+    // one row's the row's values (on the mover's). Take touches none of
+    // what Finish does.
+    bool (*Take)(void* state, std::uint8_t* raw, std::uint32_t count, std::uint32_t* got, std::uint32_t* code);
+    bool (*Finish)(void* state, const std::uint8_t* raw, std::uint8_t* values, std::uint32_t* code);
+    std::uint64_t RawBytes;
     // How the file was taken, once its rows are through.
     std::string (*Note)(const void* state, const ImportLayer& layer);
+};
+
+// A stream's rows taken a block ahead on a thread of their own, so that
+// taking them (inflating, mostly) runs beside the mover's reads and writes
+// of the world. Held apart from the source, as the thread holds on to it.
+struct StreamBlock {
+    platform::Memory<std::uint8_t> Rows;  // RawBytes a row
+    void* State;                          // the stream's
+    bool (*Take)(void* state, std::uint8_t* raw, std::uint32_t count, std::uint32_t* got, std::uint32_t* code);
+    std::uint64_t RawBytes;
+    std::uint32_t Wanted;  // rows asked of the thread
+    std::uint32_t Got;     // rows taken whole; fewer than Wanted when one failed
+    std::uint32_t Code;    // the failed row's code
+};
+
+struct StreamAhead {
+    StreamBlock Blocks[2];
+    platform::Work Work;
+    bool Busy;              // a block being filled on the thread
+    int Taking;             // the block the mover takes rows from
+    std::uint32_t Taken;    // rows of it taken
+    std::uint64_t Started;  // rows asked of the thread so far
 };
 
 struct ImportSource {
@@ -55,6 +82,7 @@ struct ImportSource {
     platform::Memory<std::uint8_t> Decoded;
     // Stream:
     RowStream Stream;
+    std::unique_ptr<StreamAhead> Ahead;
     std::uint64_t NextRow;  // the picture row the stream gives next
     // How the file was taken, for standard error once its move is done;
     // a stream's own note replaces it then.

@@ -380,17 +380,29 @@ std::string FilterNote(const PngRows& rows, int pass, std::uint64_t row, std::ui
            ", which PNG does not define (0 to 4): the file is damaged; " + kSaveAgain;
 }
 
-// The next scanline of rowBytes bytes, unfiltered: *row points at its bytes
-// after the filter byte.
-bool NextScanline(PngRows& rows, int pass, std::uint64_t index, std::uint64_t rowBytes, std::uint8_t** row) {
+// Where the next scanline goes: the half of Scanlines not holding the row before.
+std::uint8_t* CurrentLine(PngRows& rows) { return rows.Scanlines.get() + (rows.PriorIsFirst ? rows.ScanlineBytes : 0); }
+
+// Undoes the filter of the scanline at CurrentLine (its filter byte first,
+// then rowBytes bytes) against the row before, which it then becomes. False
+// for a filter PNG does not define.
+bool UnfilterLine(PngRows& rows, std::uint64_t rowBytes) {
     std::uint8_t* prior = rows.Scanlines.get() + (rows.PriorIsFirst ? 0 : rows.ScanlineBytes);
-    std::uint8_t* line = rows.Scanlines.get() + (rows.PriorIsFirst ? rows.ScanlineBytes : 0);
-    if (!Inflate(rows, line, 1 + rowBytes)) return false;
-    if (line[0] > 4) return Fail(rows, FilterNote(rows, pass, index, line[0]));
+    std::uint8_t* line = CurrentLine(rows);
+    if (line[0] > 4) return false;
     const PngHeader& h = rows.Header;
     const std::uint64_t bpp = std::max<std::uint64_t>(1, ChannelsOf(h.ColourType) * h.Depth / 8);
     Unfilter(line[0], line + 1, prior + 1, rowBytes, bpp);
     rows.PriorIsFirst = !rows.PriorIsFirst;
+    return true;
+}
+
+// The next scanline of rowBytes bytes, unfiltered: *row points at its bytes
+// after the filter byte.
+bool NextScanline(PngRows& rows, int pass, std::uint64_t index, std::uint64_t rowBytes, std::uint8_t** row) {
+    std::uint8_t* line = CurrentLine(rows);
+    if (!Inflate(rows, line, 1 + rowBytes)) return false;
+    if (!UnfilterLine(rows, rowBytes)) return Fail(rows, FilterNote(rows, pass, index, line[0]));
     *row = line + 1;
     return true;
 }
@@ -704,13 +716,35 @@ void EndStream(void* state) {
     delete rows;
 }
 
-bool NextStreamRow(void* state, std::uint8_t* values, std::uint32_t* code) {
+// A stream's rows in two steps, so that inflating, most of the time, runs
+// on the read-ahead thread beside the mover. They share the record but not
+// its fields: inflating owns the file and zlib, the mover the rows after.
+//
+// On the thread: count rows' scanlines, inflated at once.
+bool TakeStreamScanlines(void* state, std::uint8_t* scanlines, std::uint32_t count, std::uint32_t* got,
+                         std::uint32_t* code) {
     auto& rows = *static_cast<PngRows*>(state);
-    if (NextPngRow(rows, values)) return true;
+    const std::uint64_t before = rows.OutBytes;
+    const bool whole = Inflate(rows, scanlines, rows.ScanlineBytes * count);
+    *got = static_cast<std::uint32_t>((rows.OutBytes - before) / rows.ScanlineBytes);
     // Checked whole before the move: a row that fails now comes from a file
     // that changed, or could not be read.
-    *code = rows.Status == PngStatus::ReadFailed ? rows.Code : platform::ShortReadCode();
-    return false;
+    if (!whole) *code = rows.Status == PngStatus::ReadFailed ? rows.Code : platform::ShortReadCode();
+    return whole;
+}
+
+// On the mover's thread: the scanline unfiltered, its pixels made values.
+bool FinishStreamRow(void* state, const std::uint8_t* scanline, std::uint8_t* values, std::uint32_t* code) {
+    auto& rows = *static_cast<PngRows*>(state);
+    std::uint8_t* line = CurrentLine(rows);
+    std::memcpy(line, scanline, rows.ScanlineBytes);
+    if (!UnfilterLine(rows, rows.ScanlineBytes - 1)) {  // a filter byte the check saw whole: the file changed
+        *code = platform::ShortReadCode();
+        return false;
+    }
+    ConvertRow(rows, line + 1, rows.Header.Width, values);
+    ++rows.NextRow;
+    return true;
 }
 
 std::string StreamNote(const void* state, const ImportLayer& layer) {
@@ -765,7 +799,9 @@ ImportVerdict OpenPng(const ImportFile& file, const PngHeader& png, const Import
     auto* stream = new PngRows{};
     source->Stream.State = {stream, EndStream};
     if (!StartPngRows(*stream, file.Handle, file.Size, png, layer.Colours)) return VerdictOf(*stream, file.Path);
-    source->Stream.Next = NextStreamRow;
+    source->Stream.Take = TakeStreamScanlines;
+    source->Stream.Finish = FinishStreamRow;
+    source->Stream.RawBytes = stream->ScanlineBytes;
     source->Stream.Note = StreamNote;
     source->Reading = RowSource::Stream;
     source->TopDown = true;

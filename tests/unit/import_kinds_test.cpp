@@ -3,9 +3,11 @@
 // an 8-bit import is taken by colour. Built for Linux and Windows alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "bitmap/bmp.h"
 #include "bitmap/bmp_decode.h"
+#include "bitmap/image_kinds.h"
 #include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
 #include "bitmap/png_decode.h"
@@ -590,13 +593,15 @@ TEST(ImportKinds, PngDecodingDetails) {
     }
 }
 
-// An export written by the PNG writer imports as the values it was given, by
-// our decoder, and stb_image sees the export palette's colours in it.
+// An export written by the PNG writer imports as the values it was given,
+// through the source the movers read (its rows taken a block ahead on a
+// thread), and stb_image sees the export palette's colours in it. The
+// picture is larger than two read-ahead blocks, so that blocks take turns.
 TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
     for (const Palette palette : {Palette::Gray, Palette::LandType}) {
         // Values a deflate stream cannot shrink much, so that the image data
         // takes several chunks; LandType keeps 0 to 2.
-        const std::uint32_t width = 701, height = 500;
+        const std::uint32_t width = 3001, height = 3000;
         std::vector<Bytes> picture(height, Bytes(width));
         std::uint32_t seed = 12345;
         for (Bytes& row : picture)
@@ -615,22 +620,39 @@ TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
         EndPngFile(png);  // twice is safe
         std::uint64_t size = 0;
         platform::GetFileSize(handle, &size);
-
-        std::uint8_t head[kImportHeadSize] = {};
-        std::uint32_t got = 0;
-        platform::ReadFileAt(handle, 0, head, sizeof head, &got);
-        const ImportLayer layer{"LandType", palette, width, height, 1, true};
-        PngHeader header{};
-        const ImportVerdict verdict = JudgePngHead(head, got, size, layer, path, &header);
-        ASSERT_EQ(verdict.Outcome, Verdict::Accepted) << verdict.Note;
-        PngRows rows{};
-        EXPECT_TRUE(StartPngRows(rows, handle, size, header, palette) && CheckPngRows(rows)) << rows.Note;
-        std::vector<Bytes> decoded;
-        EXPECT_TRUE(StartPngRows(rows, handle, size, header, palette) && DecodeRows(rows, &decoded)) << rows.Note;
-        EXPECT_TRUE(decoded == picture);
-        EXPECT_EQ(rows.OffColour, 0u);
-        EndPngRows(rows);
         platform::CloseFile(handle);
+
+        const ImportLayer layer{"LandType", palette, width, height, 1, true};
+        const auto open = [&](ImportSource* source) {
+            const platform::FileHandle file =
+                platform::OpenFile(path.c_str(), platform::Share::Read, platform::Disposition::OpenExisting);
+            std::uint8_t head[kImportHeadSize] = {};
+            std::uint32_t got = 0;
+            platform::ReadFileAt(file, 0, head, sizeof head, &got);
+            const ImportVerdict verdict = OpenImportSource(head, file, layer, path, source);
+            return verdict.Outcome == Verdict::Accepted && source->Reading == RowSource::Stream;
+        };
+        // Rows read in order until one fails, or count of them: how many
+        // came back as exported.
+        Bytes row(RowStride(width));
+        const auto readRows = [&](ImportSource& source, std::uint32_t count, std::uint32_t* code) {
+            std::uint32_t same = 0;
+            for (std::uint32_t y = 0; y < count; ++y) {
+                if (!ReadPictureRows(source, y, 1, row.data(), code)) break;
+                same += std::equal(picture[y].begin(), picture[y].end(), row.begin());
+            }
+            return same;
+        };
+        ImportSource whole{}, stopped{}, cut{};
+        std::uint32_t code = 0;
+        ASSERT_TRUE(open(&whole));
+        EXPECT_EQ(readRows(whole, height, &code), height);
+        CloseImportSource(whole);
+        EXPECT_NE(whole.Note.find("every pixel is exactly"), std::string::npos) << whole.Note;
+        // A mover that stops with the thread still reading ahead.
+        ASSERT_TRUE(open(&stopped));
+        EXPECT_EQ(readRows(stopped, height / 3, &code), height / 3);
+        CloseImportSource(stopped);
 
         int w = 0, h = 0, channels = 0;
         stbi_uc* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
@@ -648,6 +670,16 @@ TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
         if (palette == Palette::Gray) {
             EXPECT_GT(size, 1100u + (256u << 10)) << "the image data takes several chunks";
         }
+
+        // Cut short after its check: the rows before the cut arrive, then
+        // the short read of a file that changed.
+        ASSERT_TRUE(open(&cut));
+        std::filesystem::resize_file(path, size / 2);
+        const std::uint32_t arrived = readRows(cut, height, &code);
+        EXPECT_GT(arrived, 0u);
+        EXPECT_LT(arrived, height);
+        EXPECT_EQ(code, platform::ShortReadCode());
+        CloseImportSource(cut);
         std::remove(path.c_str());
     }
 }
