@@ -672,13 +672,20 @@ TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
         }
 
         // Cut short after its check: the rows before the cut arrive, then
-        // the short read of a file that changed.
+        // the short read of a file that changed. Windows lets no other
+        // program cut a file the import holds.
         ASSERT_TRUE(open(&cut));
-        std::filesystem::resize_file(path, size / 2);
+        std::error_code error;
+        std::filesystem::resize_file(path, size / 2, error);
+#ifdef _WIN32
+        EXPECT_TRUE(error);
+#else
+        ASSERT_FALSE(error) << error.message();
         const std::uint32_t arrived = readRows(cut, height, &code);
         EXPECT_GT(arrived, 0u);
         EXPECT_LT(arrived, height);
         EXPECT_EQ(code, platform::ShortReadCode());
+#endif
         CloseImportSource(cut);
         std::remove(path.c_str());
     }
