@@ -1,11 +1,11 @@
 // The PNG writer. Each row goes out with filter Up (its difference from the
 // row above), which turns the smooth or repeated rows of a layer into runs
-// of zeros and small numbers. zlib's run-length strategy deflates those
-// smaller than its level 1 does, in half the time (measured on the exports
-// of a 2047 x 2047 generated world: LargeMap to 49.5% of its BMP against
-// 58%, LandHeight 33%, LandType 3.2%); Huffman coding alone is 15% quicker
-// on the grey layers at much the same size, but leaves LandType four times
-// as large, so LandType alone keeps the runs.
+// of zeros and small numbers. LandType's few values come in long runs, which
+// zlib's run-length strategy deflates to about 3% of the BMP. The grey layers
+// have few runs: coding each byte by its counts alone (our literal coder)
+// gives them the size zlib's Huffman-only strategy does, at three to four
+// times its speed (LargeMap of a 2047 x 2047 generated world to 49.5% of its
+// BMP), and zlib's fastest level would be larger and slower still.
 //
 // Deflating is most of an export's time, so it runs beside the rows' making:
 // rows gather into segments of a fixed size, each filtered and deflated on a
@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bitmap/deflate_literals.h"
 #include "bitmap/png_format.h"
 #include "platform/le_bytes.h"
 
@@ -84,6 +85,11 @@ void DeflateSegment(void* data) {
     FilterSegment(segment);
     segment.Adler = static_cast<std::uint32_t>(
         adler32(adler32(0, nullptr, 0), segment.In.get(), static_cast<uInt>(segment.InUsed)));
+    if (!segment.Deflating) {
+        segment.OutUsed = DeflateLiterals(segment.In.get(), segment.InUsed, segment.Last, segment.Out.get());
+        segment.Failed = false;
+        return;
+    }
     z_stream& z = segment.Zlib[0];
     deflateReset(&z);
     z.next_in = segment.In.get();
@@ -118,16 +124,20 @@ bool LaunchFilling(PngWriter& png) {
     return !png.Segments[png.Filling].Busy || CollectOldest(png);
 }
 
-bool StartSegment(PngSegment& segment, std::uint32_t width, std::uint64_t bytes, int strategy) {
+bool StartSegment(PngSegment& segment, std::uint32_t width, std::uint64_t bytes, bool runs) {
     segment.Width = width;
     segment.Before = platform::Allocate<std::uint8_t>(width);
     segment.In = platform::Allocate<std::uint8_t>(bytes);
+    if (!runs) {
+        segment.Out = platform::Allocate<std::uint8_t>(DeflateLiteralsBound(bytes));
+        return true;
+    }
     segment.Zlib = platform::Allocate<z_stream_s>(1);
     z_stream& z = segment.Zlib[0];
     z.zalloc = ZlibAllocate;
     z.zfree = ZlibRelease;
     // zlib fails here only for want of memory, which ends the run first.
-    if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 9, strategy) != Z_OK) return false;
+    if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK) return false;
     segment.Deflating = true;
     segment.Out = platform::Allocate<std::uint8_t>(deflateBound(&z, static_cast<uLong>(bytes)) + 16);
     return true;
@@ -141,14 +151,14 @@ bool StartPngFile(PngWriter& png, platform::FileHandle file, std::uint32_t width
     png.File = file;
     png.Width = width;
     png.Height = height;
-    png.Strategy = palette == Palette::LandType ? Z_RLE : Z_HUFFMAN_ONLY;
+    png.Runs = palette == Palette::LandType;
     png.Prior = platform::Allocate<std::uint8_t>(width);
     png.Adler = static_cast<std::uint32_t>(adler32(0, nullptr, 0));
     // Whole rows a segment, at least one.
     const std::uint64_t rowBytes = std::uint64_t{width} + 1;
     png.SegmentBytes = std::max<std::uint64_t>(1, kSegmentBytes / rowBytes) * rowBytes;
     for (PngSegment& segment : png.Segments)
-        if (!StartSegment(segment, width, png.SegmentBytes, png.Strategy)) return false;
+        if (!StartSegment(segment, width, png.SegmentBytes, png.Runs)) return false;
     png.Chunk = platform::Allocate<std::uint8_t>(12 + kChunkData);
     std::memcpy(png.Chunk.get() + 8, kZlibHeader, sizeof kZlibHeader);
     png.ChunkUsed = sizeof kZlibHeader;

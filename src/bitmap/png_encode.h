@@ -3,9 +3,9 @@
 // gathered into segments of a fixed size, each filtered and deflated on a
 // thread of its own while the next fills, a deflate stream that the next one
 // carries on; the image data goes out in chunks, segment after segment.
-// Memory stays a few MiB whatever the image's size. The filter, level,
-// strategy and segment size are fixed, so the same zlib writes the same bytes
-// on every system, however its threads are timed.
+// Memory stays a few MiB whatever the image's size. The filter, the coding
+// and the segment size are fixed, so every system writes the same bytes
+// (LandType's given the same zlib), however its threads are timed.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct PngSegment {
     std::uint32_t Adler;  // of the filtered rows
     platform::Memory<std::uint8_t> Out;
     std::uint64_t OutUsed;
-    platform::Memory<z_stream_s> Zlib;
+    platform::Memory<z_stream_s> Zlib;  // for values in runs; the others take the literal coder
     bool Deflating;
     bool Last;  // the image's last data: it ends the stream
     bool Failed;
@@ -40,7 +40,7 @@ inline constexpr int kPngSegments = 3;
 struct PngWriter {
     platform::FileHandle File;
     std::uint32_t Width, Height;
-    int Strategy;                          // zlib's, by the layer's kind of values
+    bool Runs;                             // values in runs (LandType): zlib's run-length deflate
     platform::Memory<std::uint8_t> Prior;  // the row before, as given
     std::uint32_t Adler;                   // of every filtered byte: the zlib stream's checksum
     std::uint64_t SegmentBytes;

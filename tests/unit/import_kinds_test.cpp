@@ -14,8 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
+
 #include "bitmap/bmp.h"
 #include "bitmap/bmp_decode.h"
+#include "bitmap/deflate_literals.h"
 #include "bitmap/image_kinds.h"
 #include "bitmap/import_source.h"
 #include "bitmap/layer_colours.h"
@@ -593,6 +596,54 @@ TEST(ImportKinds, PngDecodingDetails) {
     }
 }
 
+// The literal coder's pieces of a stream, deflated one after another as an
+// export's segments are, come back whole through zlib's inflate: a code too
+// long for deflate is flattened, a block that will not shrink is stored.
+TEST(ImportKinds, LiteralDeflateComesBackThroughInflate) {
+    struct Case {
+        const char* Name;
+        std::vector<Bytes> Pieces;
+        bool Shrinks;
+    };
+    Bytes skewed;  // counts 1, 1, 2, 4 ... 32768: a Huffman code 17 bits deep
+    for (int v = 0; v < 17; ++v) skewed.insert(skewed.end(), v == 0 ? 1u : 1u << (v - 1), static_cast<std::uint8_t>(v));
+    Bytes noise(70000), smooth(200000);
+    std::uint32_t seed = 7;
+    for (std::uint8_t& v : noise) v = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    for (std::size_t i = 0; i < smooth.size(); ++i) smooth[i] = static_cast<std::uint8_t>(noise[i % noise.size()] % 7);
+    const Case cases[] = {
+        {"nothing at all", {{}}, false},
+        {"an empty piece between two", {Bytes(10, 4), {}, Bytes(3, 9)}, false},
+        {"one value, over several blocks", {Bytes(150000, 0)}, true},
+        {"a code flattened to 15 bits", {skewed}, true},
+        {"noise, stored", {noise}, false},
+        {"small values, pieces of many blocks", {smooth, smooth, Bytes(1, 200)}, true},
+    };
+    for (const Case& c : cases) {
+        Bytes stream, whole;
+        for (std::size_t i = 0; i < c.Pieces.size(); ++i) {
+            const Bytes& piece = c.Pieces[i];
+            whole.insert(whole.end(), piece.begin(), piece.end());
+            Bytes out(DeflateLiteralsBound(piece.size()));
+            out.resize(DeflateLiterals(piece.data(), piece.size(), i + 1 == c.Pieces.size(), out.data()));
+            stream.insert(stream.end(), out.begin(), out.end());
+        }
+        Bytes back(whole.size() + 1);
+        z_stream z{};
+        ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+        z.next_in = stream.data();
+        z.avail_in = static_cast<uInt>(stream.size());
+        z.next_out = back.data();
+        z.avail_out = static_cast<uInt>(back.size());
+        EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << c.Name << ": " << (z.msg ? z.msg : "");
+        EXPECT_EQ(z.avail_in, 0u) << c.Name;
+        back.resize(z.total_out);
+        inflateEnd(&z);
+        EXPECT_EQ(back, whole) << c.Name;
+        EXPECT_EQ(stream.size() < whole.size() / 2, c.Shrinks) << c.Name << ": " << stream.size();
+    }
+}
+
 // An export written by the PNG writer imports as the values it was given,
 // through the source the movers read (its rows taken a block ahead on a
 // thread), and stb_image sees the export palette's colours in it. The
@@ -600,14 +651,15 @@ TEST(ImportKinds, PngDecodingDetails) {
 TEST(ImportKinds, PngExportsComeBackAsTheirValues) {
     for (const Palette palette : {Palette::Gray, Palette::LandType}) {
         // Values a deflate stream cannot shrink much, so that the image data
-        // takes several chunks; LandType keeps 0 to 2.
+        // takes several chunks (grey ones 0 to 63, so that they are coded,
+        // not stored); LandType keeps 0 to 2.
         const std::uint32_t width = 3001, height = 3000;
         std::vector<Bytes> picture(height, Bytes(width));
         std::uint32_t seed = 12345;
         for (Bytes& row : picture)
             for (std::uint8_t& v : row) {
                 seed = seed * 1103515245u + 12345u;
-                v = static_cast<std::uint8_t>(palette == Palette::Gray ? seed >> 24 : (seed >> 24) % 3);
+                v = static_cast<std::uint8_t>((seed >> 24) % (palette == Palette::Gray ? 64 : 3));
             }
         const std::string path = "velmarsh-png-export.png";
         platform::FileHandle handle =
