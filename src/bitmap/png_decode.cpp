@@ -40,15 +40,19 @@ std::uint32_t ChannelsOf(std::uint8_t colourType) {
     }
 }
 
-bool IsDefinedKind(const PngHeader& h) {
+// PNG bit depths by colour type: grey, -, RGB, palette, grey and alpha, -,
+// RGBA; then the one compression and filter method, and two interlacings.
+bool IsDefinedHeader(const PngHeader& h) {
+    bool depth = false;
     switch (h.ColourType) {
-        case 0: return h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8 || h.Depth == 16;
-        case 3: return h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8;
+        case 0: depth = h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8 || h.Depth == 16; break;
+        case 3: depth = h.Depth == 1 || h.Depth == 2 || h.Depth == 4 || h.Depth == 8; break;
         case 2:
         case 4:
-        case 6: return h.Depth == 8 || h.Depth == 16;
-        default: return false;
+        case 6: depth = h.Depth == 8 || h.Depth == 16; break;
+        default: break;
     }
+    return depth && h.Compression == 0 && h.Filter == 0 && h.Interlace <= 1;
 }
 
 std::uint64_t RowBytesOf(const PngHeader& h, std::uint64_t width) {
@@ -541,8 +545,7 @@ bool StartPngRows(PngRows& rows, platform::FileHandle file, std::uint64_t fileSi
     rows.PaletteSeen = false;
 
     // The check has judged the header; the decoder holds to it all the same.
-    if (!IsDefinedKind(header) || header.Compression != 0 || header.Filter != 0 || header.Interlace > 1 ||
-        header.Width == 0 || header.Height == 0)
+    if (!IsDefinedHeader(header) || header.Width == 0 || header.Height == 0)
         return Fail(rows, "The PNG header gives a " + console::Dec(header.Width) + " x " + console::Dec(header.Height) +
                               " image of colour type " + console::Dec(header.ColourType) + " with bit depth " +
                               console::Dec(header.Depth) +
@@ -680,18 +683,6 @@ std::string DescribePng(const PngHeader& png) {
 
 namespace {
 
-// PNG bit depths by colour type: grey, -, RGB, palette, grey and alpha, -, RGBA.
-bool IsPngDepth(std::uint8_t colourType, std::uint8_t depth) {
-    switch (colourType) {
-        case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-        case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-        case 2:
-        case 4:
-        case 6: return depth == 8 || depth == 16;
-        default: return false;
-    }
-}
-
 ImportVerdict VerdictOf(const PngRows& rows, std::string_view path) {
     return rows.Status == PngStatus::ReadFailed ? ReadFailed(rows.Code) : RefusedAsInvalid(path, rows.Note);
 }
@@ -768,7 +759,7 @@ ImportVerdict JudgePngHead(const std::uint8_t* head, std::uint32_t got, std::uin
     const PngHeader png{be::Get32(head + 16), be::Get32(head + 20), head[24], head[25], head[26], head[27], head[28]};
     if (const ImportVerdict size = JudgeSize(png.Width, png.Height, layer); size.Outcome != Verdict::Accepted)
         return size;
-    if (!IsPngDepth(png.ColourType, png.Depth) || png.Compression != 0 || png.Filter != 0 || png.Interlace > 1)
+    if (!IsDefinedHeader(png))
         return RefusedAsInvalid(path, "The PNG header gives colour type " + console::Dec(png.ColourType) +
                                           " with bit depth " + console::Dec(png.Depth) +
                                           " (or another field PNG does not define): the file is damaged; save it "
