@@ -90,6 +90,13 @@ bool NextStreamRows(ImportSource& source, std::uint64_t first, std::uint32_t cou
     return true;
 }
 
+// How the file was taken: a stream's note counts what went through it.
+std::string ImportNote(const ImportSource& source) {
+    if (source.Reading == RowSource::Stream && source.Stream.State != nullptr)
+        return source.Stream.Note(source.Stream.State.get(), source.Layer);
+    return source.Note;
+}
+
 }  // namespace
 
 bool ReadPictureRows(ImportSource& source, std::uint64_t first, std::uint32_t count, std::uint8_t* rows,
@@ -119,12 +126,6 @@ bool ReadPictureRows(ImportSource& source, std::uint64_t first, std::uint32_t co
     if (source.ByColour)
         for (std::uint32_t i = 0; i < length; ++i) rows[i] = source.Values[rows[i]];
     return true;
-}
-
-std::string ImportNote(const ImportSource& source) {
-    if (source.Reading == RowSource::Stream && source.Stream.State != nullptr)
-        return source.Stream.Note(source.Stream.State.get(), source.Layer);
-    return source.Note;
 }
 
 void CloseImportSource(ImportSource& source) {

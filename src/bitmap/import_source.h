@@ -99,8 +99,6 @@ struct ImportSource {
 bool ReadPictureRows(ImportSource& source, std::uint64_t first, std::uint32_t count, std::uint8_t* rows,
                      std::uint32_t* code);
 
-// What standard error says of how the file was taken, once its move is done.
-std::string ImportNote(const ImportSource& source);
-
-// The source's memory released and its file closed.
+// The source's memory released and its file closed; Note then holds what
+// standard error says of how the file was taken.
 void CloseImportSource(ImportSource& source);

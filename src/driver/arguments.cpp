@@ -161,8 +161,8 @@ void ShowUsage(const std::string& problem) {
     platform::SayLine("velmarsh: " + problem);
     const std::string text = Usage();
     std::string_view usage = text;
-    for (std::size_t end; (end = usage.find('\n')) != std::string_view::npos; usage.remove_prefix(end + 1))
-        platform::SayLine(usage.substr(0, end));
+    if (usage.ends_with('\n')) usage.remove_suffix(1);
+    console::SayLines(usage);
     platform::SayLine("Try 'velmarsh --help' for more.");
 }
 

@@ -183,17 +183,24 @@ void ImportRow(CellWork& work, std::uint8_t* records, const std::uint32_t* recor
     std::uint64_t changed = 0, zeroed = 0;
     for (std::uint32_t x = 0; x < width; ++x) {
         std::uint8_t* block = records + recordOffsets[x] + work.RecordByte;
-        // Most cells of an edited layer are as the record holds them: a
-        // look decides, and only a cell that differs is copied.
-        bool same = limit == 0;
-        for (std::uint32_t k = 0; k < kBlock && same; ++k)
-            same = std::memcmp(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock) == 0;
-        if (same) continue;
+        if (limit == 0) {
+            // Most cells of an edited layer are as the record holds them: a
+            // look decides, and only a cell that differs is copied.
+            bool same = true;
+            for (std::uint32_t k = 0; k < kBlock && same; ++k)
+                same = std::memcmp(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock) == 0;
+            if (same) continue;
+            for (std::uint32_t k = 0; k < kBlock; ++k)
+                std::memcpy(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock);
+            ++changed;
+            continue;
+        }
+        // A limited layer is compared after its values are limited.
         std::uint8_t before[kBlock * kBlock];
         std::memcpy(before, block, sizeof before);
         for (std::uint32_t k = 0; k < kBlock; ++k)
             std::memcpy(block + std::size_t{kBlock} * k, rows[k] + std::uint64_t{kBlock} * x, kBlock);
-        if (limit != 0) ApplyLimit(block, kBlock * kBlock, limit, zeroed);
+        ApplyLimit(block, kBlock * kBlock, limit, zeroed);
         changed += std::memcmp(before, block, sizeof before) != 0;
     }
     work.Changed += changed;
@@ -307,10 +314,7 @@ bool PassGoesTopFirst(const StagedLayers& staged, const WorldFile& world) {
         const LayerSlot& slot = *staged.Layers[i].Slot;
         wanted = wanted || (staged.Layers[i].Import ? slot.Import.Reading == RowSource::Stream : slot.Export.Png);
     }
-    const bool topFirst = wanted && (world.RecordsApart || !staged.AnyImport);
-    for (int i = 0; i < staged.Count && !topFirst; ++i)
-        if (!staged.Layers[i].Import) HoldWholePicture(staged.Layers[i].Slot->Export);
-    return topFirst;
+    return wanted && (world.RecordsApart || !staged.AnyImport);
 }
 
 // An export of a pass that stopped holds part of its layer: every one goes.
@@ -362,6 +366,8 @@ void RunLmPass(console::Report& report, WorldFile& world, WorldBackup& backup, L
     RecordBatch batch = AllocateBatch(width);
     MoveFailure failure{};
     const bool topFirst = PassGoesTopFirst(staged, world);
+    for (int i = 0; i < staged.Count && !topFirst; ++i)
+        if (!staged.Layers[i].Import) HoldWholePicture(staged.Layers[i].Slot->Export);
     for (std::uint32_t done = 0; done < height && !failure.Failed; done += batch.RowCount) {
         StartBatch(batch, done, height, topFirst);
         MoveBatch(world, backup, staged, batch, topFirst, failure);

@@ -139,7 +139,7 @@ void ImportSmallMap(console::Report& report, const SmallMapBlock& block, WorldBa
     if (!moves) console::PrintLine("Done!");
     TellBackup(backup);
     if (moves && console::IsDone(end)) {
-        if (const std::string note = ImportNote(source); !note.empty()) console::SayLines(note);
+        if (!source.Note.empty()) console::SayLines(source.Note);
         SayChangedCells(layer.Name, changed, std::uint64_t{block.Width} * block.Height);
     }
     platform::ReleaseInterrupts();
